@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Harmolune
+# need. Every path (make run, make test, CI) calls it; when everything is
+# already there it only checks and returns.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config
+  googletest libgtest-dev libbenchmark-dev libfftw3-dev
+  qt6-base-dev libgl-dev
+  libfluidsynth-dev timgm6mb-soundfont
+  portaudio19-dev
+  pulseaudio pulseaudio-utils sox
+  desktop-file-utils appstream
+  xvfb xauth
+  clang clang-tidy clang-format cppcheck libclang-rt-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=()
+if ((EUID != 0)); then
+  sudo=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq -o DPkg::Lock::Timeout=600
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}"

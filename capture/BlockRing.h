@@ -1,0 +1,75 @@
+#pragma once
+// The one place where sound crosses threads: the capture thread writes blocks
+// into a ring of a few fixed slots, the UI thread reads them in order.
+//
+// The writer never waits, locks or allocates. When the reader falls behind,
+// the writer overwrites the oldest unread slot, so the oldest blocks are the
+// ones lost, never the newest. Each slot carries a sequence number (a seqlock):
+// the reader copies a slot and keeps the copy only if the slot still holds the
+// same block afterwards. Samples are stored as relaxed atomic words, so the
+// copy is free of data races even while the writer overwrites the slot.
+//
+// After each completed block the writer bumps an eventfd, which the UI thread
+// watches with its event loop; one wake-up may stand for several blocks.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "capture/Block.h"
+
+namespace harmolune {
+
+class BlockRing {
+public:
+    static constexpr int kSlots = 8;
+
+    BlockRing();
+    ~BlockRing();
+    BlockRing(const BlockRing&) = delete;
+    BlockRing& operator=(const BlockRing&) = delete;
+
+    // Capture thread only. Appends samples; every 4096 of them complete a block.
+    void Push(const std::uint8_t* samples, std::size_t count);
+
+    // UI thread only. Copies the oldest unread block into out and returns
+    // true, or returns false when no complete block is waiting.
+    bool Pop(Block& out);
+
+    // UI thread only. Clears the wake-up counter; call before draining.
+    void ClearWakeUp();
+
+    // File descriptor that becomes readable when a block has been completed,
+    // or -1 when the system refused an eventfd (the reader must then poll).
+    int WakeUpFd() const { return wakeFd_; }
+
+    // Blocks lost because the reader fell behind, since construction.
+    std::uint64_t Dropped() const { return dropped_; }
+
+private:
+    static constexpr int kWords = kFrameLength / 8;
+
+    struct Slot {
+        // 2 * (block number + 1) once block number is complete in this slot,
+        // odd while the writer is filling it.
+        std::atomic<std::uint64_t> sequence{0};
+        std::atomic<std::uint64_t> words[kWords];
+    };
+
+    void Publish();
+
+    Slot slots_[kSlots];
+    std::atomic<std::uint64_t> written_{0};  // blocks completed so far
+
+    // Writer-side state.
+    std::uint64_t fillWord_ = 0;  // the word being assembled
+    int fillBytes_ = 0;           // bytes already in the current block
+
+    // Reader-side state.
+    std::uint64_t next_ = 0;  // number of the next block to read
+    std::uint64_t dropped_ = 0;
+
+    int wakeFd_ = -1;
+};
+
+}  // namespace harmolune

@@ -1,0 +1,148 @@
+#include "measure/MeasureTool.h"
+
+#include <charconv>
+#include <ostream>
+
+#include "measure/MeasuringCycle.h"
+#include "measure/WavReader.h"
+#include "reference/Numbers.h"
+
+namespace harmolune {
+
+const char* const kMeasureUsage =
+    "usage: harmolune-measure --key K --octave O FILE.wav\n"
+    "       harmolune-measure --string S FILE.wav\n"
+    "       harmolune-measure (--key K --octave O | --string S) --record N\n"
+    "\n"
+    "Measures a recording the way the window measures the instrument: chooses\n"
+    "the note, arms a measurement, then analyses each block of 4096 samples.\n"
+    "  --key K      piano key 0 (Do) to 11 (Si)\n"
+    "  --octave O   octave -1 to 8, with --key\n"
+    "  --string S   guitar string 4, 9, 14, 19, 23 or 28 (low Mi to high Mi)\n"
+    "  --record N   measure N blocks from the default input instead of a file\n"
+    "FILE.wav must hold 8-bit unsigned mono PCM at 32768 Hz.\n";
+
+namespace {
+
+std::optional<long long> ParseInteger(const std::string& text) {
+    long long value = 0;
+    const char* begin = text.data();
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (ec != std::errc() || ptr != end || text.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>& args,
+                                                  std::string& error) {
+    MeasureOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool takesValue = arg == "--key" || arg == "--octave" || arg == "--string" ||
+                                arg == "--record";
+        if (takesValue) {
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return std::nullopt;
+            }
+            const std::optional<long long> value = ParseInteger(args[++i]);
+            if (!value) {
+                error = arg + " takes a whole number, not '" + args[i] + "'";
+                return std::nullopt;
+            }
+            if (arg == "--key") {
+                if (*value < 0 || *value > 11) {
+                    error = "--key must lie from 0 to 11";
+                    return std::nullopt;
+                }
+                options.key = static_cast<int>(*value);
+            } else if (arg == "--octave") {
+                if (*value < kMinOctave || *value > kMaxOctave) {
+                    error = "--octave must lie from -1 to 8";
+                    return std::nullopt;
+                }
+                options.octave = static_cast<int>(*value);
+            } else if (arg == "--string") {
+                if (!IsStringIndex(static_cast<int>(*value)) || *value > 28) {
+                    error = "--string must be 4, 9, 14, 19, 23 or 28";
+                    return std::nullopt;
+                }
+                options.string = static_cast<int>(*value);
+            } else {
+                if (*value < 1) {
+                    error = "--record needs at least 1 block";
+                    return std::nullopt;
+                }
+                options.recordBlocks = *value;
+            }
+        } else if (arg.starts_with("--")) {
+            error = "unknown option " + arg;
+            return std::nullopt;
+        } else if (options.file.empty()) {
+            options.file = arg;
+        } else {
+            error = "only one file can be measured at a time";
+            return std::nullopt;
+        }
+    }
+    if (options.string && (options.key || options.octave)) {
+        error = "choose either a key (--key, --octave) or a string (--string), not both";
+        return std::nullopt;
+    }
+    if (!options.string && !(options.key && options.octave)) {
+        error = "choose a note: --key with --octave, or --string";
+        return std::nullopt;
+    }
+    if (options.recordBlocks.has_value() == !options.file.empty()) {
+        error = "give one WAV file, or --record N";
+        return std::nullopt;
+    }
+    return options;
+}
+
+void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out) {
+    constexpr std::string_view kSeparator = ".";
+    MeasuringCycle cycle;
+    cycle.Arm(note.referenceText);
+    out << "note\t" << note.name << '\t' << note.octaveText << '\t' << note.referenceText << '\n';
+    out << "block\tlevel\tfirst\tlast\tpeak\testimate\tstate\n";
+
+    Block samples{};
+    for (long long index = 0; next(samples); ++index) {
+        const std::optional<TickReport> r = cycle.Tick(samples, note.referenceText, kSeparator);
+        out << index << '\t' << r->level << '\t' << r->firstBin << '\t' << r->lastBin << '\t'
+            << r->peakBin << '\t'
+            << (r->estimateHz ? FormatFixed(*r->estimateHz, 6, kSeparator) : "-") << '\t'
+            << static_cast<long long>(cycle.SamplingState()) << '\n';
+    }
+    out << "result\t" << cycle.Label1() << '\n';
+}
+
+int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::string error;
+    const std::optional<MeasureOptions> options = ParseMeasureOptions(args, error);
+    if (!options) {
+        err << "harmolune-measure: " << error << "\n\n" << kMeasureUsage;
+        return 2;
+    }
+    const NoteChoice note = options->string ? ChooseString(*options->string, ".")
+                                            : ChooseKey(*options->key, *options->octave, ".");
+    if (options->recordBlocks) {
+        err << "harmolune-measure: recording from the default input is not available in this "
+               "build\n";
+        return 2;
+    }
+    WavReader wav;
+    if (!wav.Open(options->file, error)) {
+        err << "harmolune-measure: " << options->file << ": " << error << '\n';
+        return 2;
+    }
+    RunMeasurement(note, [&wav](Block& b) { return wav.ReadBlock(b); }, out);
+    return 0;
+}
+
+}  // namespace harmolune

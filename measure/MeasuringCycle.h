@@ -1,0 +1,72 @@
+#pragma once
+// The measuring cycle: arming a measurement, and one analysis per captured
+// block that estimates the frequency near the chosen note, gates it by the
+// block's level, averages the accepted estimates and, once the sound has died
+// away, gives the mean as the text of the measured-frequency display.
+// Standard library only; called on the UI thread only.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "capture/Block.h"
+#include "spectrum/Fourier.h"
+
+namespace harmolune {
+
+inline constexpr double kLowerBandFactor = 0.9;
+inline constexpr double kUpperBandFactor = 1.1;
+inline constexpr int kSoundThreshold = 32;   // level 32 or more is sound
+inline constexpr int kLoudnessCeiling = 90;  // level 91 or more is not accepted
+inline constexpr std::string_view kPlaceholderText = "...Hz";
+
+// What one block gave, for the command-line tool and the tests.
+struct TickReport {
+    int level = 0;       // BlockLevel, 0 to 128
+    int firstBin = 0;    // band searched
+    int lastBin = 0;
+    int peakBin = 0;     // after keeping it inside 1 ... 4095
+    std::optional<double> estimateHz;  // none when the block has no weighted mean
+    bool bandValid = true;  // false when the reference puts the band outside the spectrum
+};
+
+class MeasuringCycle {
+public:
+    MeasuringCycle();
+
+    // The click on the sampling button. referenceText is the reference display's
+    // text; an empty one means no note is chosen: nothing changes and false is
+    // returned, for the caller to say so.
+    bool Arm(std::string_view referenceText);
+
+    // A note was chosen: an armed or counting measurement is dropped and the
+    // display emptied, so that two notes never share one mean.
+    void NoteChosen();
+
+    // One block. referenceText is the reference display's text, written with
+    // decimalSeparator, which the result is written with too. With an empty
+    // reference nothing happens and nullopt is returned.
+    std::optional<TickReport> Tick(const Block& samples, std::string_view referenceText,
+                                   std::string_view decimalSeparator);
+
+    // -1 idle, 0 armed, n >= 1 counting with n - 1 estimates accepted.
+    double SamplingState() const { return samplingState_; }
+    // Sum of the accepted estimates, in hertz.
+    double FrequencySum() const { return frequencySum_; }
+    // What the measured-frequency display shows: "", "...Hz" or e.g. "441.00 Hz".
+    const std::string& Label1() const { return label1_; }
+
+    // The spectrum storage, for inspection by tests.
+    const Fourier& Analysis() const { return *fourier_; }
+
+private:
+    void Advance(int level, std::optional<double> estimateHz, std::string_view separator);
+
+    std::unique_ptr<Fourier> fourier_;  // 160 KiB, made once
+    double samplingState_ = -1.0;
+    double frequencySum_ = 0.0;
+    std::string label1_;
+};
+
+}  // namespace harmolune

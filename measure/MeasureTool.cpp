@@ -114,7 +114,8 @@ void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostrea
     Block samples{};
     for (long long index = 0; next(samples); ++index) {
         const std::optional<TickReport> r = cycle.Tick(samples, note.referenceText, kSeparator);
-        out << index << '\t' << r->level << '\t' << r->firstBin << '\t' << r->lastBin << '\t'
+        const Band band = r->band.value_or(Band{});
+        out << index << '\t' << r->level << '\t' << band.first << '\t' << band.last << '\t'
             << r->peakBin << '\t'
             << (r->estimateHz ? FormatFixed(*r->estimateHz, 6, kSeparator) : "-") << '\t'
             << static_cast<long long>(cycle.SamplingState()) << '\n';

@@ -21,14 +21,53 @@ inline constexpr int kSoundThreshold = 32;   // level 32 or more is sound
 inline constexpr int kLoudnessCeiling = 90;  // level 91 or more is not accepted
 inline constexpr std::string_view kPlaceholderText = "...Hz";
 
+struct Band {
+    int first = 0;
+    int last = 0;
+};
+
+// The bins from 0.9 to 1.1 times the reference, each edge rounded to the
+// nearest bin (an exact half to the even one). nullopt when an edge is not a
+// bin of the spectrum (a negative, huge or non-numeric reference).
+std::optional<Band> SearchBand(double referenceHz);
+
+// The magnitude-weighted mean of the frequencies of the two neighbours of
+// peakBin, in hertz; nullopt when both magnitudes are 0.
+std::optional<double> NeighbourEstimate(int peakBin, double magnitudeBelow, double magnitudeAbove);
+
+// The state of one measurement and the display text it produces.
+class Measurement {
+public:
+    // The click on the sampling button with a note chosen: a new measurement.
+    void Arm();
+
+    // A note was chosen: an armed or counting measurement is dropped and the
+    // display emptied, so that two notes never share one mean.
+    void NoteChosen();
+
+    // One block's level (0 to 128) and estimate (none when the block has no
+    // weighted mean); the result is written with decimalSeparator.
+    void Advance(int level, std::optional<double> estimateHz, std::string_view decimalSeparator);
+
+    // -1 idle, 0 armed, n >= 1 counting with n - 1 estimates accepted.
+    double SamplingState() const { return samplingState_; }
+    // Sum of the accepted estimates, in hertz.
+    double FrequencySum() const { return frequencySum_; }
+    // What the measured-frequency display shows: "", "...Hz" or e.g. "441.00 Hz".
+    const std::string& Label1() const { return label1_; }
+
+private:
+    double samplingState_ = -1.0;
+    double frequencySum_ = 0.0;
+    std::string label1_;
+};
+
 // What one block gave, for the command-line tool and the tests.
 struct TickReport {
-    int level = 0;       // BlockLevel, 0 to 128
-    int firstBin = 0;    // band searched
-    int lastBin = 0;
-    int peakBin = 0;     // after keeping it inside 1 ... 4095
+    int level = 0;  // BlockLevel, 0 to 128
+    std::optional<Band> band;  // none when the reference puts it outside the spectrum
+    int peakBin = 0;           // after keeping it inside 1 ... 4095
     std::optional<double> estimateHz;  // none when the block has no weighted mean
-    bool bandValid = true;  // false when the reference puts the band outside the spectrum
 };
 
 class MeasuringCycle {
@@ -40,9 +79,7 @@ public:
     // returned, for the caller to say so.
     bool Arm(std::string_view referenceText);
 
-    // A note was chosen: an armed or counting measurement is dropped and the
-    // display emptied, so that two notes never share one mean.
-    void NoteChosen();
+    void NoteChosen() { measurement_.NoteChosen(); }
 
     // One block. referenceText is the reference display's text, written with
     // decimalSeparator, which the result is written with too. With an empty
@@ -50,23 +87,13 @@ public:
     std::optional<TickReport> Tick(const Block& samples, std::string_view referenceText,
                                    std::string_view decimalSeparator);
 
-    // -1 idle, 0 armed, n >= 1 counting with n - 1 estimates accepted.
-    double SamplingState() const { return samplingState_; }
-    // Sum of the accepted estimates, in hertz.
-    double FrequencySum() const { return frequencySum_; }
-    // What the measured-frequency display shows: "", "...Hz" or e.g. "441.00 Hz".
-    const std::string& Label1() const { return label1_; }
-
-    // The spectrum storage, for inspection by tests.
-    const Fourier& Analysis() const { return *fourier_; }
+    double SamplingState() const { return measurement_.SamplingState(); }
+    double FrequencySum() const { return measurement_.FrequencySum(); }
+    const std::string& Label1() const { return measurement_.Label1(); }
 
 private:
-    void Advance(int level, std::optional<double> estimateHz, std::string_view separator);
-
     std::unique_ptr<Fourier> fourier_;  // 160 KiB, made once
-    double samplingState_ = -1.0;
-    double frequencySum_ = 0.0;
-    std::string label1_;
+    Measurement measurement_;
 };
 
 }  // namespace harmolune

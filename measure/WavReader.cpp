@@ -103,7 +103,13 @@ bool WavReader::Open(const std::string& path, std::string& error) {
             file_.seekg(static_cast<std::streamoff>(position));
             return true;
         } else if (size > remaining) {
-            error = "damaged chunk '" + std::string(header.begin(), header.begin() + 4) + "'";
+            std::string id(header.begin(), header.begin() + 4);
+            for (char& ch : id) {
+                if (ch < 0x20 || ch > 0x7E) {
+                    ch = '?';
+                }
+            }
+            error = "damaged chunk '" + id + "'";
             return false;
         }
         // Chunks are padded to an even length.

@@ -1,1 +1,158 @@
+// harmolune-measure end to end: arguments, the output lines, and a recording
+// synthesised here measured as the window would measure it.
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "measure/MeasureTool.h"
+#include "measure/tests/WavFiles.h"
+
+namespace harmolune {
+namespace {
+
+using testing::TempDir;
+using testing::WavBytes;
+using testing::WavSpec;
+using testing::WriteFile;
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ToolRun Measure(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = MeasureMain(args, out, err);
+    return {status, out.str(), err.str()};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string f; std::getline(in, f, '\t');) {
+        fields.push_back(f);
+    }
+    return fields;
+}
+
+// A struck note: `loud` blocks of a sine at frequencyHz and level 60, then
+// `quiet` blocks at level 10.
+std::vector<std::uint8_t> Struck(double frequencyHz, int loud, int quiet) {
+    std::vector<std::uint8_t> samples;
+    const int total = (loud + quiet) * 4096;
+    for (int t = 0; t < total; ++t) {
+        const double amplitude = t < loud * 4096 ? 60.0 : 10.0;
+        samples.push_back(static_cast<std::uint8_t>(
+            128 + std::lround(amplitude * std::sin(2 * M_PI * frequencyHz * t / 32768.0))));
+    }
+    return samples;
+}
+
+TEST(MeasureTool, BadArgumentsGiveTheUsageAndStatusTwo) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"x.wav"},
+        {"--key", "9", "x.wav"},
+        {"--key", "12", "--octave", "4", "x.wav"},
+        {"--key", "9", "--octave", "9", "x.wav"},
+        {"--key", "9", "--octave", "four", "x.wav"},
+        {"--string", "5", "x.wav"},
+        {"--string", "4", "--key", "1", "--octave", "1", "x.wav"},
+        {"--string", "4"},
+        {"--string", "4", "a.wav", "b.wav"},
+        {"--string", "4", "--record", "0"},
+        {"--string", "4", "--record", "3", "a.wav"},
+        {"--string", "4", "--bogus", "a.wav"},
+        {"--key"},
+    };
+    for (const auto& args : bad) {
+        const ToolRun r = Measure(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.out.empty());
+        EXPECT_NE(r.err.find("usage: harmolune-measure"), std::string::npos);
+    }
+}
+
+TEST(MeasureTool, AFileItCannotMeasureIsNamedWithTheReason) {
+    TempDir dir;
+    WavSpec stereo;
+    stereo.channels = 2;
+    WriteFile(dir / "stereo.wav", WavBytes(stereo));
+    const std::string path = (dir / "stereo.wav").string();
+    const ToolRun r = Measure({"--string", "9", path});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(r.err, "harmolune-measure: " + path + ": 8-bit, 2 channels, 32768 Hz; "
+                     "8-bit unsigned mono PCM at 32768 Hz is needed\n");
+}
+
+TEST(MeasureTool, MeasuresAStruckA4) {
+    TempDir dir;
+    WavSpec spec;
+    spec.samples = Struck(441.3, 6, 2);
+    spec.samples.resize(spec.samples.size() + 100, 128);  // a partial block, ignored
+    WriteFile(dir / "a4.wav", WavBytes(spec));
+    const ToolRun r = Measure({"--key", "9", "--octave", "4", (dir / "a4.wav").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 2U + 8U + 1U);
+    EXPECT_EQ(lines[0], "note\tLa\t4\t440.00Hz");
+    EXPECT_EQ(lines[1], "block\tlevel\tfirst\tlast\tpeak\testimate\tstate");
+    const std::vector<std::string> first = Fields(lines[2]);
+    ASSERT_EQ(first.size(), 7U);
+    EXPECT_EQ(first[0], "0");
+    EXPECT_EQ(first[1], "60");
+    EXPECT_EQ(first[2], "50");
+    EXPECT_EQ(first[3], "61");
+    EXPECT_EQ(first[4], "55");
+    EXPECT_EQ(first[5].size(), first[5].find('.') + 7) << "six decimals: " << first[5];
+    EXPECT_NEAR(std::stod(first[5]), 441.3, 0.5);
+    EXPECT_EQ(first[6], "2");
+    EXPECT_EQ(Fields(lines[7])[6], "7");   // six accepted blocks
+    EXPECT_EQ(Fields(lines[8])[6], "-1");  // the first quiet block ends it
+    const std::string result = lines.back();
+    ASSERT_EQ(result.substr(0, 7), "result\t");
+    ASSERT_EQ(result.substr(result.size() - 3), " Hz");
+    EXPECT_NEAR(std::stod(result.substr(7)), 441.3, 0.1);
+}
+
+TEST(MeasureTool, AGuitarStringAndAMeasurementThatNeverEnds) {
+    TempDir dir;
+    WavSpec spec;
+    spec.samples = Struck(247.5, 3, 0);  // no quiet block: still open
+    WriteFile(dir / "b3.wav", WavBytes(spec));
+    const ToolRun r = Measure({"--string", "23", (dir / "b3.wav").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    EXPECT_EQ(lines.front(), "note\tSi\t3\t246.94Hz");
+    EXPECT_EQ(lines.back(), "result\t...Hz");
+}
+
+TEST(MeasureTool, SilentBlocksHaveNoEstimate) {
+    TempDir dir;
+    WavSpec spec;
+    spec.samples.assign(4096, 128);
+    WriteFile(dir / "silence.wav", WavBytes(spec));
+    const ToolRun r = Measure({"--key", "0", "--octave", "4", (dir / "silence.wav").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 4U);
+    EXPECT_EQ(lines[2], "0\t0\t29\t36\t29\t-\t0");
+}
+
+}  // namespace
+}  // namespace harmolune

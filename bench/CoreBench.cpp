@@ -1,0 +1,131 @@
+// Speed of the analysis: the transform, the peak search and a whole tick, each
+// also given as a share of the 125 ms that one block of sound lasts, and the
+// transform against FFTW's 4096-point complex double transform in the same run.
+#include <benchmark/benchmark.h>
+#include <fftw3.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "measure/MeasuringCycle.h"
+#include "spectrum/Fourier.h"
+
+namespace {
+
+using harmolune::Block;
+using harmolune::Fourier;
+
+constexpr double kBlockSeconds = 4096.0 / 32768.0;
+
+Block NoisyTone() {
+    Block block;
+    std::mt19937 rng(1);
+    std::uniform_int_distribution<int> noise(-3, 3);
+    for (int t = 0; t < 4096; ++t) {
+        block[t] = static_cast<std::uint8_t>(
+            128 + std::lround(50 * std::sin(2 * M_PI * 441.0 * t / 32768.0)) + noise(rng));
+    }
+    return block;
+}
+
+void BM_Transform4096(benchmark::State& state) {
+    auto f = std::make_unique<Fourier>();
+    const Block block = NoisyTone();
+    for (int t = 0; t < 4096; ++t) {
+        f->Signal[t] = {static_cast<double>(block[t]), 0.0};
+    }
+    for (auto _ : state) {
+        f->Transform(4096);
+        benchmark::DoNotOptimize(f->Spectrum.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_Transform4096);
+
+void BM_FftwComplex4096(benchmark::State& state) {
+    fftw_complex* in = fftw_alloc_complex(4096);
+    fftw_complex* out = fftw_alloc_complex(4096);
+    fftw_plan plan = fftw_plan_dft_1d(4096, in, out, FFTW_BACKWARD, FFTW_MEASURE);
+    const Block block = NoisyTone();
+    for (int t = 0; t < 4096; ++t) {
+        in[t][0] = block[t];
+        in[t][1] = 0.0;
+    }
+    for (auto _ : state) {
+        fftw_execute(plan);
+        benchmark::DoNotOptimize(out);
+        benchmark::ClobberMemory();
+    }
+    fftw_destroy_plan(plan);
+    fftw_free(in);
+    fftw_free(out);
+}
+BENCHMARK(BM_FftwComplex4096);
+
+void BM_FindPeak440(benchmark::State& state) {
+    auto f = std::make_unique<Fourier>();
+    const Block block = NoisyTone();
+    for (int t = 0; t < 4096; ++t) {
+        f->Signal[t] = {static_cast<double>(block[t]), 0.0};
+    }
+    f->Transform(4096);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(f->FindPeak(50, 61));
+    }
+}
+BENCHMARK(BM_FindPeak440);
+
+void BM_WholeTick(benchmark::State& state) {
+    harmolune::MeasuringCycle cycle;
+    const Block block = NoisyTone();
+    cycle.Arm("440.00Hz");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(cycle.Tick(block, "440.00Hz", "."));
+    }
+}
+BENCHMARK(BM_WholeTick);
+
+// The usual console table, then each result as a share of one block and the
+// ratio of Transform to FFTW.
+class ShareReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            const double seconds = run.GetAdjustedRealTime() / 1e9;  // time unit is ns
+            secondsPerCall_[run.benchmark_name()] = seconds;
+        }
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::printf("\nShare of one block (125 ms of sound):\n");
+        for (const auto& [name, seconds] : secondsPerCall_) {
+            std::printf("  %-22s %10.3f us  %8.4f %%\n", name.c_str(), seconds * 1e6,
+                        100.0 * seconds / kBlockSeconds);
+        }
+        const auto ours = secondsPerCall_.find("BM_Transform4096");
+        const auto fftw = secondsPerCall_.find("BM_FftwComplex4096");
+        if (ours != secondsPerCall_.end() && fftw != secondsPerCall_.end()) {
+            std::printf("Transform / FFTW 4096-point complex double: %.2f\n",
+                        ours->second / fftw->second);
+        }
+    }
+
+private:
+    std::map<std::string, double> secondsPerCall_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    ShareReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -93,6 +93,8 @@ struct RuleCase {
     bool resultShown;
 };
 
+void PrintTo(const RuleCase& c, std::ostream* os) { *os << c.what; }
+
 class MeasurementRules : public ::testing::TestWithParam<RuleCase> {};
 
 // Brings a measurement into the state asked for with accepted 440 Hz blocks.

@@ -93,7 +93,7 @@ BENCHMARK(BM_WholeTick);
 // The usual console table, then each result as a share of one block and the
 // ratio of Transform to FFTW.
 class ShareReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
@@ -116,7 +116,7 @@ public:
         }
     }
 
-private:
+  private:
     std::map<std::string, double> secondsPerCall_;
 };
 

@@ -21,7 +21,7 @@
 namespace harmolune {
 
 class BlockRing {
-public:
+  public:
     static constexpr int kSlots = 8;
 
     BlockRing();
@@ -46,7 +46,7 @@ public:
     // Blocks lost because the reader fell behind, since construction.
     std::uint64_t Dropped() const { return dropped_; }
 
-private:
+  private:
     static constexpr int kWords = kFrameLength / 8;
 
     struct Slot {

@@ -10,7 +10,7 @@ namespace harmolune {
 class BlockRing;
 
 class CaptureDevice {
-public:
+  public:
     virtual ~CaptureDevice() = default;
 
     // Starts recording into ring, which must outlive the recording. On failure
@@ -24,7 +24,7 @@ public:
 
 // A capture that never starts: the window before any backend is wired.
 class NoCapture final : public CaptureDevice {
-public:
+  public:
     bool Start(BlockRing&, std::string& error) override {
         error = "Aucune entrée son n'est disponible.";
         return false;

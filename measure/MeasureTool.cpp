@@ -42,8 +42,8 @@ std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>
     MeasureOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        const bool takesValue = arg == "--key" || arg == "--octave" || arg == "--string" ||
-                                arg == "--record";
+        const bool takesValue =
+            arg == "--key" || arg == "--octave" || arg == "--string" || arg == "--record";
         if (takesValue) {
             if (i + 1 >= args.size()) {
                 error = arg + " needs a value";
@@ -142,7 +142,8 @@ int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::os
         err << "harmolune-measure: " << options->file << ": " << error << '\n';
         return 2;
     }
-    RunMeasurement(note, [&wav](Block& b) { return wav.ReadBlock(b); }, out);
+    RunMeasurement(
+        note, [&wav](Block& b) { return wav.ReadBlock(b); }, out);
     return 0;
 }
 

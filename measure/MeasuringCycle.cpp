@@ -27,8 +27,7 @@ std::optional<Band> SearchBand(double referenceHz) {
     return Band{*first, *last};
 }
 
-std::optional<double> NeighbourEstimate(int peakBin, double magnitudeBelow,
-                                        double magnitudeAbove) {
+std::optional<double> NeighbourEstimate(int peakBin, double magnitudeBelow, double magnitudeAbove) {
     const int a = peakBin - 1;
     const int b = peakBin + 1;
     const double fa = static_cast<double>(a * kSampleRate) / kFrameLength;
@@ -82,8 +81,7 @@ bool MeasuringCycle::Arm(std::string_view referenceText) {
     return true;
 }
 
-std::optional<TickReport> MeasuringCycle::Tick(const Block& samples,
-                                               std::string_view referenceText,
+std::optional<TickReport> MeasuringCycle::Tick(const Block& samples, std::string_view referenceText,
                                                std::string_view decimalSeparator) {
     if (referenceText.empty()) {
         return std::nullopt;

@@ -37,7 +37,7 @@ std::optional<double> NeighbourEstimate(int peakBin, double magnitudeBelow, doub
 
 // The state of one measurement and the display text it produces.
 class Measurement {
-public:
+  public:
     // The click on the sampling button with a note chosen: a new measurement.
     void Arm();
 
@@ -56,7 +56,7 @@ public:
     // What the measured-frequency display shows: "", "...Hz" or e.g. "441.00 Hz".
     const std::string& Label1() const { return label1_; }
 
-private:
+  private:
     double samplingState_ = -1.0;
     double frequencySum_ = 0.0;
     std::string label1_;
@@ -64,14 +64,14 @@ private:
 
 // What one block gave, for the command-line tool and the tests.
 struct TickReport {
-    int level = 0;  // BlockLevel, 0 to 128
-    std::optional<Band> band;  // none when the reference puts it outside the spectrum
-    int peakBin = 0;           // after keeping it inside 1 ... 4095
+    int level = 0;                     // BlockLevel, 0 to 128
+    std::optional<Band> band;          // none when the reference puts it outside the spectrum
+    int peakBin = 0;                   // after keeping it inside 1 ... 4095
     std::optional<double> estimateHz;  // none when the block has no weighted mean
 };
 
 class MeasuringCycle {
-public:
+  public:
     MeasuringCycle();
 
     // The click on the sampling button. referenceText is the reference display's
@@ -91,7 +91,7 @@ public:
     double FrequencySum() const { return measurement_.FrequencySum(); }
     const std::string& Label1() const { return measurement_.Label1(); }
 
-private:
+  private:
     std::unique_ptr<Fourier> fourier_;  // 160 KiB, made once
     Measurement measurement_;
 };

@@ -1,10 +1,11 @@
 #include "measure/WavReader.h"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <optional>
-#include <sys/stat.h>
 
 namespace harmolune {
 
@@ -14,9 +15,7 @@ std::uint32_t Le32(const unsigned char* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
-std::uint16_t Le16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
+std::uint16_t Le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
 // A size written as 0xFFFFFFFF means "unknown, up to the end of the file", as
 // streaming recorders leave it.
@@ -126,7 +125,8 @@ bool WavReader::ReadBlock(Block& out) {
     if (dataBytes_ - consumed_ < out.size()) {
         return false;
     }
-    if (!file_.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()))) {
+    if (!file_.read(reinterpret_cast<char*>(out.data()),
+                    static_cast<std::streamsize>(out.size()))) {
         return false;
     }
     consumed_ += out.size();

@@ -12,7 +12,7 @@
 namespace harmolune {
 
 class WavReader {
-public:
+  public:
     // Opens path and checks its header. On failure returns false and puts a
     // short reason in error ("not a RIFF/WAVE file", "16-bit samples, ...").
     bool Open(const std::string& path, std::string& error);
@@ -23,7 +23,7 @@ public:
 
     std::uint64_t DataBytes() const { return dataBytes_; }
 
-private:
+  private:
     std::ifstream file_;
     std::uint64_t dataBytes_ = 0;  // samples in the data chunk
     std::uint64_t consumed_ = 0;

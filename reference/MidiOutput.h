@@ -13,7 +13,7 @@
 namespace harmolune {
 
 class MidiOutput {
-public:
+  public:
     virtual ~MidiOutput() = default;
     virtual void Open() = 0;
     virtual void Send(std::uint32_t message) = 0;
@@ -21,7 +21,7 @@ public:
 };
 
 class NoMidiOutput final : public MidiOutput {
-public:
+  public:
     void Open() override {}
     void Send(std::uint32_t) override {}
     void Close() override {}
@@ -29,7 +29,7 @@ public:
 
 // Records every call, for tests.
 class RecordingMidiOutput final : public MidiOutput {
-public:
+  public:
     void Open() override { ++opens; }
     void Send(std::uint32_t message) override { messages.push_back(message); }
     void Close() override { ++closes; }

@@ -44,16 +44,21 @@ struct StringInfo {
 
 // From the lowest string to the highest.
 inline constexpr std::array<StringInfo, 6> kStrings{{
-    {4, "Mi"}, {9, "La"}, {14, "Ré"}, {19, "Sol"}, {23, "Si"}, {28, "Mi"},
+    {4, "Mi"},
+    {9, "La"},
+    {14, "Ré"},
+    {19, "Sol"},
+    {23, "Si"},
+    {28, "Mi"},
 }};
 inline constexpr std::string_view kStringTooltip = "Gratter cette corde";
 
 // A chosen note and the three texts it shows.
 struct NoteChoice {
-    int program = 0;          // MIDI program to sound it with
-    int note = 0;             // MIDI key number, 0 to 127
-    std::string name;         // Label2
-    std::string octaveText;   // Label3
+    int program = 0;            // MIDI program to sound it with
+    int note = 0;               // MIDI key number, 0 to 127
+    std::string name;           // Label2
+    std::string octaveText;     // Label3
     std::string referenceText;  // Label4, e.g. "440.00Hz"
     double frequencyHz = 0.0;
 };

@@ -15,7 +15,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Walks the text skipping blanks, tabs and line feeds.
 class Cursor {
-public:
+  public:
     explicit Cursor(std::string_view text) : text_(text) { Skip(); }
     bool AtEnd() const { return pos_ >= text_.size(); }
     char Peek() const { return AtEnd() ? '\0' : text_[pos_]; }
@@ -27,7 +27,7 @@ public:
     std::size_t Position() const { return pos_; }
     void Restore(std::size_t pos) { pos_ = pos; }
 
-private:
+  private:
     void Skip() {
         while (pos_ < text_.size() && IsSkipped(text_[pos_])) {
             ++pos_;
@@ -144,9 +144,8 @@ double RoundToEven(double x) {
 
 std::string FormatFixed(double x, int decimals, std::string_view decimalSeparator) {
     std::array<char, 400> buffer{};
-    const auto [end, ec] =
-        std::to_chars(buffer.data(), buffer.data() + buffer.size(), x, std::chars_format::fixed,
-                      decimals);
+    const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x,
+                                         std::chars_format::fixed, decimals);
     if (ec != std::errc()) {
         return "?";
     }

@@ -10,16 +10,18 @@ namespace harmolune {
 
 namespace midi {
 inline constexpr std::uint32_t kPianoProgram = 0xC0;
-inline constexpr std::uint32_t kVolume = 0x7F07B0;      // controller 7, 127
+inline constexpr std::uint32_t kVolume = 0x7F07B0;         // controller 7, 127
 inline constexpr std::uint32_t kBankSelectLsb = 0x3C20B0;  // controller 32, 60
-inline constexpr std::uint32_t kPan = 0x4B0AB0;         // controller 10, 75
-inline std::uint32_t ProgramChange(int program) { return static_cast<std::uint32_t>(program) * 256 + 0xC0; }
+inline constexpr std::uint32_t kPan = 0x4B0AB0;            // controller 10, 75
+inline std::uint32_t ProgramChange(int program) {
+    return static_cast<std::uint32_t>(program) * 256 + 0xC0;
+}
 inline std::uint32_t NoteOff(int note) { return static_cast<std::uint32_t>(note) * 256 + 0x80; }
 inline std::uint32_t NoteOn(int note) { return static_cast<std::uint32_t>(note) * 256 + 0x7F0090; }
 }  // namespace midi
 
 class ReferenceTone {
-public:
+  public:
     explicit ReferenceTone(MidiOutput& output) : output_(output) {}
 
     // Opens the output and sends piano, volume, bank select and pan.
@@ -34,7 +36,7 @@ public:
 
     int CurrentNote() const { return currentNote_; }
 
-private:
+  private:
     MidiOutput& output_;
     int currentNote_ = 0;
 };

@@ -26,7 +26,7 @@ std::uint8_t BitCount(int n);
 int ReverseBits(int a, std::uint8_t b);
 
 class Fourier {
-public:
+  public:
     // Spectrum(f) = sum over t of Signal(t) * e^(+2*pi*i*f*t/n), unscaled.
     // n is a power of two from 1 to 4096; anything else throws
     // std::invalid_argument before Spectrum is touched. Signal is only read;

@@ -14,14 +14,10 @@ TEST(BlockLevel, ExtremesAndSilence) {
         int expected;
     };
     const Case cases[] = {
-        {"pure silence", 0, 128, 0},
-        {"a 0 sample", 17, 0, 128},
-        {"a 255 sample", 4095, 255, 127},
-        {"one step below silence", 2048, 127, 1},
-        {"one step above silence", 0, 129, 1},
-        {"level 31", 100, 128 + 31, 31},
-        {"level 32 below", 100, 128 - 32, 32},
-        {"level 91", 4000, 128 + 91, 91},
+        {"pure silence", 0, 128, 0},           {"a 0 sample", 17, 0, 128},
+        {"a 255 sample", 4095, 255, 127},      {"one step below silence", 2048, 127, 1},
+        {"one step above silence", 0, 129, 1}, {"level 31", 100, 128 + 31, 31},
+        {"level 32 below", 100, 128 - 32, 32}, {"level 91", 4000, 128 + 91, 91},
     };
     for (const Case& c : cases) {
         Block block;

@@ -96,8 +96,9 @@ TEST(MeasureTool, AFileItCannotMeasureIsNamedWithTheReason) {
     const ToolRun r = Measure({"--string", "9", path});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.out.empty());
-    EXPECT_EQ(r.err, "harmolune-measure: " + path + ": 8-bit, 2 channels, 32768 Hz; "
-                     "8-bit unsigned mono PCM at 32768 Hz is needed\n");
+    EXPECT_EQ(r.err, "harmolune-measure: " + path +
+                         ": 8-bit, 2 channels, 32768 Hz; "
+                         "8-bit unsigned mono PCM at 32768 Hz is needed\n");
 }
 
 TEST(MeasureTool, MeasuresAStruckA4) {

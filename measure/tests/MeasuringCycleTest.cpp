@@ -19,8 +19,7 @@ constexpr long double kPi = 3.141592653589793238462643383279502884L;
 Block Tone(double frequencyHz, int level, double phase = 0.3) {
     Block block;
     for (int t = 0; t < kFrameLength; ++t) {
-        const long double x =
-            level * sinl(2 * kPi * frequencyHz * t / kSampleRate + phase);
+        const long double x = level * sinl(2 * kPi * frequencyHz * t / kSampleRate + phase);
         block[t] = static_cast<std::uint8_t>(128 + std::lround(static_cast<double>(x)));
     }
     block[0] = static_cast<std::uint8_t>(level == 128 ? 0 : 128 + level);
@@ -52,13 +51,10 @@ TEST(SearchBand, EdgesRoundToTheNearestBinTiesToEven) {
         int last;
     };
     const Case cases[] = {
-        {440.0, 50, 61},    // 49.5 goes to 50; 60.500000000000007 to 61
-        {261.0, 29, 36},    // the reference read from "261,63Hz" by a point-only reader
-        {261.63, 29, 36},
-        {32.70, 4, 4},      // 3.679 and 4.496: a band of one bin
-        {7902.13, 889, 1087},
-        {0.0, 0, 0},
-        {82.41, 9, 11},
+        {440.0, 50, 61},  // 49.5 goes to 50; 60.500000000000007 to 61
+        {261.0, 29, 36},  // the reference read from "261,63Hz" by a point-only reader
+        {261.63, 29, 36},     {32.70, 4, 4},  // 3.679 and 4.496: a band of one bin
+        {7902.13, 889, 1087}, {0.0, 0, 0},   {82.41, 9, 11},
     };
     for (const Case& c : cases) {
         const std::optional<Band> band = SearchBand(c.reference);
@@ -78,7 +74,7 @@ TEST(SearchBand, ReferencesOutsideTheSpectrumHaveNoBand) {
 TEST(NeighbourEstimate, WorkedExampleAndEdges) {
     EXPECT_DOUBLE_EQ(*NeighbourEstimate(55, 1000, 3000), 444.0);
     EXPECT_DOUBLE_EQ(*NeighbourEstimate(55, 1000, 1000), 440.0);
-    EXPECT_DOUBLE_EQ(*NeighbourEstimate(50, 0, 5), 408.0);   // only the upper one weighs
+    EXPECT_DOUBLE_EQ(*NeighbourEstimate(50, 0, 5), 408.0);  // only the upper one weighs
     EXPECT_DOUBLE_EQ(*NeighbourEstimate(4095, 7, 0), 32752.0);
     EXPECT_FALSE(NeighbourEstimate(55, 0, 0));  // silence in both: no estimate
 }
@@ -129,27 +125,26 @@ TEST_P(MeasurementRules, Row) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    StateTable, MeasurementRules,
-    ::testing::Values(
-        RuleCase{"idle, quiet", -1, 10, -1, false, false},
-        RuleCase{"idle, accepted", -1, 50, -1, false, false},
-        RuleCase{"idle, too loud", -1, 120, -1, false, false},
-        RuleCase{"armed, 31", 0, 31, 0, false, false},
-        RuleCase{"armed, 32", 0, 32, 2, true, false},
-        RuleCase{"armed, 90", 0, 90, 2, true, false},
-        RuleCase{"armed, 91", 0, 91, 1, false, false},
-        RuleCase{"armed, 128", 0, 128, 1, false, false},
-        RuleCase{"counting 1, quiet", 1, 0, 1, false, false},
-        RuleCase{"counting 1, accepted", 1, 60, 2, true, false},
-        RuleCase{"counting 1, too loud", 1, 91, 1, false, false},
-        RuleCase{"counting 2, quiet", 2, 31, 2, false, false},
-        RuleCase{"counting 2, accepted", 2, 32, 3, true, false},
-        RuleCase{"counting 2, too loud", 2, 100, 2, false, false},
-        RuleCase{"counting 3, quiet", 3, 31, -1, false, true},
-        RuleCase{"counting 3, accepted", 3, 90, 4, true, false},
-        RuleCase{"counting 3, too loud", 3, 91, 3, false, false},
-        RuleCase{"counting 5, silence", 5, 0, -1, false, true}));
+INSTANTIATE_TEST_SUITE_P(StateTable, MeasurementRules,
+                         ::testing::Values(RuleCase{"idle, quiet", -1, 10, -1, false, false},
+                                           RuleCase{"idle, accepted", -1, 50, -1, false, false},
+                                           RuleCase{"idle, too loud", -1, 120, -1, false, false},
+                                           RuleCase{"armed, 31", 0, 31, 0, false, false},
+                                           RuleCase{"armed, 32", 0, 32, 2, true, false},
+                                           RuleCase{"armed, 90", 0, 90, 2, true, false},
+                                           RuleCase{"armed, 91", 0, 91, 1, false, false},
+                                           RuleCase{"armed, 128", 0, 128, 1, false, false},
+                                           RuleCase{"counting 1, quiet", 1, 0, 1, false, false},
+                                           RuleCase{"counting 1, accepted", 1, 60, 2, true, false},
+                                           RuleCase{"counting 1, too loud", 1, 91, 1, false, false},
+                                           RuleCase{"counting 2, quiet", 2, 31, 2, false, false},
+                                           RuleCase{"counting 2, accepted", 2, 32, 3, true, false},
+                                           RuleCase{"counting 2, too loud", 2, 100, 2, false,
+                                                    false},
+                                           RuleCase{"counting 3, quiet", 3, 31, -1, false, true},
+                                           RuleCase{"counting 3, accepted", 3, 90, 4, true, false},
+                                           RuleCase{"counting 3, too loud", 3, 91, 3, false, false},
+                                           RuleCase{"counting 5, silence", 5, 0, -1, false, true}));
 
 TEST(Measurement, TwoEstimatesThenQuietShowTheirMean) {
     Measurement m;

@@ -70,9 +70,10 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& byte
 
 // A temporary folder removed with the object.
 class TempDir {
-public:
+  public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "harmolune-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "harmolune-XXXXXX").string();
         path_ = mkdtemp(pattern.data());
     }
     ~TempDir() {
@@ -83,7 +84,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -33,7 +33,8 @@ TEST(ChooseKey, EveryKeyOfEveryOctaveIsEqualTempered) {
             const int note = (octave + 1) * 12 + key;
             EXPECT_EQ(c.note, note);
             EXPECT_EQ(c.program, 0);
-            EXPECT_EQ(c.referenceText, EqualTempered(note)) << "key " << key << " octave " << octave;
+            EXPECT_EQ(c.referenceText, EqualTempered(note))
+                << "key " << key << " octave " << octave;
             EXPECT_EQ(c.octaveText, std::to_string(octave));
         }
     }
@@ -49,13 +50,13 @@ TEST(ChooseKey, NamedCases) {
         const char* reference;
     };
     const Case cases[] = {
-        {9, 4, 69, "La", "4", "440.00Hz"},   {0, -1, 0, "Do", "-1", "8.18Hz"},
+        {9, 4, 69, "La", "4", "440.00Hz"},    {0, -1, 0, "Do", "-1", "8.18Hz"},
         {11, 8, 119, "Si", "8", "7902.13Hz"}, {0, 4, 60, "Do", "4", "261.63Hz"},
-        {1, 4, 61, "Do#", "4", "277.18Hz"},  {2, 4, 62, "Ré", "4", "293.66Hz"},
-        {3, 4, 63, "Mib", "4", "311.13Hz"},  {4, 4, 64, "Mi", "4", "329.63Hz"},
-        {5, 4, 65, "Fa", "4", "349.23Hz"},   {6, 4, 66, "Fa#", "4", "369.99Hz"},
-        {7, 4, 67, "Sol", "4", "392.00Hz"},  {8, 4, 68, "Sol#", "4", "415.30Hz"},
-        {10, 4, 70, "Sib", "4", "466.16Hz"}, {11, 4, 71, "Si", "4", "493.88Hz"},
+        {1, 4, 61, "Do#", "4", "277.18Hz"},   {2, 4, 62, "Ré", "4", "293.66Hz"},
+        {3, 4, 63, "Mib", "4", "311.13Hz"},   {4, 4, 64, "Mi", "4", "329.63Hz"},
+        {5, 4, 65, "Fa", "4", "349.23Hz"},    {6, 4, 66, "Fa#", "4", "369.99Hz"},
+        {7, 4, 67, "Sol", "4", "392.00Hz"},   {8, 4, 68, "Sol#", "4", "415.30Hz"},
+        {10, 4, 70, "Sib", "4", "466.16Hz"},  {11, 4, 71, "Si", "4", "493.88Hz"},
         {0, 0, 12, "Do", "0", "16.35Hz"},
     };
     for (const Case& c : cases) {

@@ -11,9 +11,11 @@ namespace harmolune {
 namespace {
 
 class FindPeakTest : public ::testing::Test {
-protected:
+  protected:
     // Bin f gets the complex value (re, im) whose magnitude is given.
-    void SetMagnitude(int f, double magnitude) { fr->Spectrum[f] = {0.6 * magnitude, 0.8 * magnitude}; }
+    void SetMagnitude(int f, double magnitude) {
+        fr->Spectrum[f] = {0.6 * magnitude, 0.8 * magnitude};
+    }
     std::unique_ptr<Fourier> fr = std::make_unique<Fourier>();
 };
 

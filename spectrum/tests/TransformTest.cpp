@@ -24,10 +24,19 @@ TEST(BitHelpers, ReverseBitsMatchesHandReversedValues) {
         int bits;
         int expected;
     };
-    const Case cases[] = {
-        {1, 12, 2048}, {6, 3, 3}, {5, 0, 0},   {0, 12, 0},      {4095, 12, 4095},
-        {1, 3, 4},     {3, 3, 6}, {9, 3, 4},   {2048, 12, 1},   {0b101100, 6, 0b001101},
-        {1, 1, 1},     {2, 1, 0}, {1234, 12, 0b010010110010}};
+    const Case cases[] = {{1, 12, 2048},
+                          {6, 3, 3},
+                          {5, 0, 0},
+                          {0, 12, 0},
+                          {4095, 12, 4095},
+                          {1, 3, 4},
+                          {3, 3, 6},
+                          {9, 3, 4},
+                          {2048, 12, 1},
+                          {0b101100, 6, 0b001101},
+                          {1, 1, 1},
+                          {2, 1, 0},
+                          {1234, 12, 0b010010110010}};
     for (const Case& c : cases) {
         EXPECT_EQ(ReverseBits(c.a, static_cast<std::uint8_t>(c.bits)), c.expected)
             << "ReverseBits(" << c.a << ", " << c.bits << ")";

@@ -1,5 +1,6 @@
 #include "reference/Numbers.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -37,14 +38,31 @@ class Cursor {
     std::size_t pos_ = 0;
 };
 
+// Leading zeros and digits past the 800th carry no weight a double can hold,
+// so the buffer stays bounded whatever the text's length.
+constexpr std::size_t kMaxDigits = 800;
+
+// Up to kMaxDigits decimal digits, without allocation.
+class Digits {
+  public:
+    bool empty() const { return size_ == 0; }
+    std::size_t size() const { return size_; }
+    void push_back(char c) { digits_[size_++] = c; }
+    const char* begin() const { return digits_.data(); }
+    const char* end() const { return digits_.data() + size_; }
+
+  private:
+    std::array<char, kMaxDigits> digits_{};
+    std::size_t size_ = 0;
+};
+
 }  // namespace
 
 double ReadLeadingNumber(std::string_view text, std::string_view decimalSeparator) {
-    // The number is rebuilt without its blanks in the form from_chars reads.
-    // Leading zeros and digits past the 800th carry no weight a double can
-    // hold, so the buffer stays bounded whatever the text's length.
-    constexpr std::size_t kMaxDigits = 800;
-    std::string mantissa;
+    // The number is rebuilt without its blanks in the form from_chars reads,
+    // in a fixed buffer: this runs once per captured block and must not
+    // allocate.
+    Digits mantissa;
     bool negative = false;
     long long exponentAdjust = 0;  // decimal places dropped or taken
     bool sawDigit = false;
@@ -112,12 +130,14 @@ double ReadLeadingNumber(std::string_view text, std::string_view decimalSeparato
     // A clamped exponent this far out still over- or underflows, as it should.
     long long total = exponent + exponentAdjust;
     total = std::max(-100000LL, std::min(100000LL, total));
-    std::string literal = mantissa;
-    literal += 'e';
-    literal += std::to_string(total);
+    std::array<char, kMaxDigits + 32> literal{};
+    std::copy(mantissa.begin(), mantissa.end(), literal.begin());
+    char* end = literal.data() + mantissa.size();
+    *end++ = 'e';
+    end = std::to_chars(end, literal.data() + literal.size(), total).ptr;
 
     double value = 0.0;
-    const auto [ptr, ec] = std::from_chars(literal.data(), literal.data() + literal.size(), value);
+    const auto [ptr, ec] = std::from_chars(literal.data(), end, value);
     if (ec == std::errc::result_out_of_range) {
         // from_chars leaves the value alone: tell overflow from underflow by
         // the decimal magnitude.

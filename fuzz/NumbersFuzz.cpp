@@ -1,0 +1,62 @@
+// Fuzzes the number reader and the rounding: any text read with "." or ","
+// gives a number, never NaN, and rounding it gives the nearest integer with
+// exact halves going to the even one (checked against the C library's
+// nearbyint in its default round-to-nearest-even mode).
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "fuzz/FuzzCheck.h"
+#include "reference/Numbers.h"
+
+namespace {
+
+void CheckRounding(double x) {
+    const double r = harmolune::RoundToEven(x);
+    if (std::isnan(x)) {
+        FUZZ_CHECK(std::isnan(r));
+        return;
+    }
+    if (std::isinf(x)) {
+        FUZZ_CHECK(r == x);
+        return;
+    }
+    FUZZ_CHECK(std::floor(r) == r);
+    FUZZ_CHECK(std::fabs(r - x) <= 0.5);
+    FUZZ_CHECK(r == std::nearbyint(x));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+
+    const double withPoint = harmolune::ReadLeadingNumber(text, ".");
+    const double withComma = harmolune::ReadLeadingNumber(text, ",");
+    FUZZ_CHECK(!std::isnan(withPoint));
+    FUZZ_CHECK(!std::isnan(withComma));
+    // The separator only matters where it appears.
+    if (text.find('.') == std::string_view::npos && text.find(',') == std::string_view::npos) {
+        FUZZ_CHECK(std::memcmp(&withPoint, &withComma, sizeof withPoint) == 0);
+    }
+    // Blanks, tabs and line feeds are skipped wherever they stand, so a text
+    // and the same text without a leading blank read alike.
+    if (!text.empty() && (text[0] == ' ' || text[0] == '\t' || text[0] == '\n')) {
+        const double rest = harmolune::ReadLeadingNumber(text.substr(1), ".");
+        FUZZ_CHECK(std::memcmp(&withPoint, &rest, sizeof rest) == 0);
+    }
+    CheckRounding(withPoint);
+    CheckRounding(withComma);
+
+    // The bytes themselves as a double reach the values no text gives
+    // (NaN payloads, subnormals, halves of huge numbers).
+    if (size >= sizeof(double)) {
+        double raw = 0.0;
+        std::memcpy(&raw, data, sizeof raw);
+        CheckRounding(raw);
+        CheckRounding(raw + 0.5);
+    }
+    return 0;
+}

@@ -1,0 +1,91 @@
+// Fuzzes the recording path of harmolune-measure: any bytes as a WAV file end
+// either in one clear error line and exit status 2, or in a measurement of
+// exactly the full blocks the data chunk holds. The bytes go to an in-memory
+// file, so nothing touches the disk.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <sstream>
+#include <string>
+
+#include "fuzz/FuzzCheck.h"
+#include "measure/MeasureTool.h"
+#include "measure/WavReader.h"
+
+namespace {
+
+// The smallest file that can hold samples: RIFF header, fmt chunk, data header.
+constexpr std::size_t kMinHeader = 12 + 8 + 16 + 8;
+
+int Lines(const std::string& text) {
+    int n = 0;
+    for (char c : text) {
+        n += c == '\n' ? 1 : 0;
+    }
+    return n;
+}
+
+bool IsResultText(const std::string& label) {
+    if (label == "...Hz") {
+        return true;
+    }
+    // "0.00 Hz": digits, a point, two digits, " Hz".
+    const std::size_t point = label.find('.');
+    if (point == std::string::npos || point == 0 || label.size() != point + 6 ||
+        label.compare(point + 3, 3, " Hz") != 0) {
+        return false;
+    }
+    for (std::size_t i = 0; i < point + 3; ++i) {
+        if (i != point && (label[i] < '0' || label[i] > '9')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const int fd = memfd_create("wav-fuzz", 0);
+    FUZZ_CHECK(fd >= 0);
+    FUZZ_CHECK(ftruncate(fd, 0) == 0);
+    FUZZ_CHECK(pwrite(fd, data, size, 0) == static_cast<ssize_t>(size));
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+
+    harmolune::WavReader wav;
+    std::string error;
+    long long blocks = -1;
+    if (wav.Open(path, error)) {
+        FUZZ_CHECK(size >= kMinHeader);
+        FUZZ_CHECK(wav.DataBytes() <= size - kMinHeader);
+        harmolune::Block block{};
+        blocks = 0;
+        while (wav.ReadBlock(block)) {
+            ++blocks;
+        }
+        FUZZ_CHECK(static_cast<std::uint64_t>(blocks) == wav.DataBytes() / block.size());
+    } else {
+        FUZZ_CHECK(!error.empty());
+    }
+
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = harmolune::MeasureMain({"--key", "9", "--octave", "4", path}, out, err);
+    if (blocks < 0) {
+        FUZZ_CHECK(status == 2);
+        FUZZ_CHECK(out.str().empty());
+        FUZZ_CHECK(err.str() == "harmolune-measure: " + path + ": " + error + "\n");
+    } else {
+        FUZZ_CHECK(status == 0);
+        FUZZ_CHECK(err.str().empty());
+        // The note line, the header, one line per block, the result line.
+        const std::string text = out.str();
+        FUZZ_CHECK(Lines(text) == blocks + 3);
+        const std::size_t last = text.rfind("result\t");
+        FUZZ_CHECK(last != std::string::npos);
+        FUZZ_CHECK(IsResultText(text.substr(last + 7, text.size() - last - 8)));
+    }
+    return 0;
+}

@@ -1,0 +1,293 @@
+#include "app/Layout.h"
+
+#include <QFile>
+#include <QFont>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextBrowser>
+#include <map>
+#include <string_view>
+
+#include "app/FlatButton.h"
+#include "reference/Notes.h"
+
+namespace harmolune {
+
+namespace {
+
+enum class Kind {
+    Frame,          // no border, no caption
+    BorderedFrame,  // single-line border, no caption
+    Picture,        // text: the picture's resource
+    Heading,        // transparent, centred; colour: the text's
+    Display,        // black box, green text, large font; align: the text's
+    Key,            // a Clavier member; tag, tooltip and colour from the note table
+    StringButton,   // a Corde member; tag from the note table
+    Line,           // a Line3 member: left is its X, penPx its width
+    ScrollBar,      // the octave selector
+    TextBox,        // the octave read-out
+    Button,         // push button with a caption
+    HelpView,       // the help pane
+};
+
+struct Row {
+    std::string_view name;       // object name
+    std::string_view container;  // "" for the window's client area
+    Kind kind;
+    int left, top, width, height;  // twips, relative to the container
+    std::string_view text = {};
+    std::string_view tooltip = {};
+    int index = -1;  // member index in its control array
+    QRgb colour = 0;
+    Qt::Alignment align = Qt::AlignCenter;
+    int penPx = 0;
+};
+
+constexpr QRgb kWhite = 0xFFFFFF;
+constexpr QRgb kStringRed = 0x400000;
+constexpr QRgb kBrass = 0xC0C000;
+constexpr QRgb kSteel = 0xC0C0C0;
+constexpr Qt::Alignment kRight = Qt::AlignRight | Qt::AlignVCenter;
+
+// Within each container the first row lies on top.
+constexpr Row kRows[] = {
+    {"Command1", "", Kind::Button, 10560, 120, 1035, 315, "Fermer", "Fermer l'aide"},
+    {"RichTextBox1", "", Kind::HelpView, 0, 0, 11895, 5535},
+    {"Frame3", "", Kind::Frame, 2340, 120, 2055, 2115},
+    {"Frame2", "", Kind::Frame, 120, 120, 2055, 2115},
+    {"Frame1", "", Kind::BorderedFrame, 120, 3420, 4275, 615},
+    {"Label8_1", "", Kind::Heading, 2880, 2640, 1455, 195, "instrument"},
+    {"Label8_0", "", Kind::Heading, 2880, 2460, 1455, 195, "Fréquence"},
+    {"Label7_1", "", Kind::Heading, 1320, 2640, 1515, 195, "référence"},
+    {"Label7_0", "", Kind::Heading, 1320, 2460, 1515, 195, "Fréquence"},
+    {"Label6", "", Kind::Heading, 720, 2520, 735, 195, "Octave"},
+    {"Label5", "", Kind::Heading, 120, 2520, 795, 195, "Note"},
+    {"Label1", "", Kind::Display, 2880, 2820, 1515, 435, {}, {}, -1, 0, kRight},
+    {"Label4", "", Kind::Display, 1320, 2820, 1515, 435, {}, {}, -1, 0, kRight},
+    {"Label3", "", Kind::Display, 960, 2820, 315, 435},
+    {"Label2", "", Kind::Display, 120, 2820, 795, 435},
+
+    // Piano panel. Text1 covers the middle of HScroll1 and leaves 240 twips
+    // of each end, the arrow buttons, uncovered.
+    {"Text1", "Frame2", Kind::TextBox, 840, 420, 435, 315, "0"},
+    {"Clavier_1", "Frame2", Kind::Key, 300, 900, 195, 615, {}, {}, 1},
+    {"Clavier_3", "Frame2", Kind::Key, 600, 900, 195, 615, {}, {}, 3},
+    {"Clavier_6", "Frame2", Kind::Key, 1020, 900, 195, 615, {}, {}, 6},
+    {"Clavier_8", "Frame2", Kind::Key, 1290, 900, 195, 615, {}, {}, 8},
+    {"Clavier_10", "Frame2", Kind::Key, 1560, 900, 195, 615, {}, {}, 10},
+    {"HScroll1", "Frame2", Kind::ScrollBar, 600, 420, 915, 315},
+    {"Clavier_0", "Frame2", Kind::Key, 180, 900, 255, 1035, {}, {}, 0},
+    {"Clavier_2", "Frame2", Kind::Key, 420, 900, 255, 1035, {}, {}, 2},
+    {"Clavier_4", "Frame2", Kind::Key, 660, 900, 255, 1035, {}, {}, 4},
+    {"Clavier_5", "Frame2", Kind::Key, 900, 900, 255, 1035, {}, {}, 5},
+    {"Clavier_7", "Frame2", Kind::Key, 1140, 900, 255, 1035, {}, {}, 7},
+    {"Clavier_9", "Frame2", Kind::Key, 1380, 900, 255, 1035, {}, {}, 9},
+    {"Clavier_11", "Frame2", Kind::Key, 1620, 900, 255, 1035, {}, {}, 11},
+    {"Label10", "Frame2", Kind::Heading, 540, 180, 975, 195, "Octave", {}, -1, kWhite},
+    {"Image1", "Frame2", Kind::Picture, 0, 0, 2055, 2115, ":/pictures/piano-wood.png"},
+
+    // Guitar panel.
+    {"Corde_4", "Frame3", Kind::StringButton, 180, 960, 195, 195, {}, {}, 4, kStringRed},
+    {"Corde_9", "Frame3", Kind::StringButton, 480, 960, 195, 195, {}, {}, 9, kStringRed},
+    {"Corde_14", "Frame3", Kind::StringButton, 780, 960, 195, 195, {}, {}, 14, kStringRed},
+    {"Corde_19", "Frame3", Kind::StringButton, 1080, 960, 195, 195, {}, {}, 19, kStringRed},
+    {"Corde_23", "Frame3", Kind::StringButton, 1380, 960, 195, 195, {}, {}, 23, kStringRed},
+    {"Corde_28", "Frame3", Kind::StringButton, 1680, 960, 195, 195, {}, {}, 28, kStringRed},
+    {"Line3_0", "Frame3", Kind::Line, 300, 0, 0, 2115, {}, {}, 0, kBrass, {}, 6},
+    {"Line3_1", "Frame3", Kind::Line, 600, 0, 0, 2115, {}, {}, 1, kBrass, {}, 5},
+    {"Line3_2", "Frame3", Kind::Line, 900, 0, 0, 2115, {}, {}, 2, kBrass, {}, 4},
+    {"Line3_3", "Frame3", Kind::Line, 1200, 0, 0, 2115, {}, {}, 3, kBrass, {}, 3},
+    {"Line3_4", "Frame3", Kind::Line, 1500, 0, 0, 2115, {}, {}, 4, kSteel, {}, 2},
+    {"Line3_5", "Frame3", Kind::Line, 1800, 0, 0, 2115, {}, {}, 5, kSteel, {}, 2},
+    {"Image2", "Frame3", Kind::Picture, 0, 0, 2055, 2115, ":/pictures/guitar-top.png"},
+
+    // Button bar.
+    {"Command2", "Frame1", Kind::Button, 120, 180, 3195, 315, "Échantillonner l'instrument"},
+    {"Command0", "Frame1", Kind::Button, 3420, 180, 735, 315, "Aide...", "Afficher l'aide..."},
+};
+
+constexpr bool AllWholePixels() {
+    for (const Row& r : kRows) {
+        for (int twips : {r.left, r.top, r.width, r.height}) {
+            if (twips % layout::kTwipsPerPixel != 0) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(AllWholePixels(), "every position and size is a whole number of pixels");
+
+QString Q(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QFont SansSerif(int pixels) {
+    QFont font;
+    font.setFamilies({"MS Sans Serif", "DejaVu Sans"});
+    font.setPixelSize(pixels);
+    return font;
+}
+
+std::string_view StringTag(int index) {
+    for (const StringInfo& s : kStrings) {
+        if (s.index == index) {
+            return s.tag;
+        }
+    }
+    return {};
+}
+
+QWidget* Make(const Row& r, QWidget* parent) {
+    const QRect box(layout::Px(r.left), layout::Px(r.top), layout::Px(r.width),
+                    layout::Px(r.height));
+    QWidget* w = nullptr;
+    switch (r.kind) {
+        case Kind::Frame:
+        case Kind::BorderedFrame: {
+            auto* frame = new QFrame(parent);
+            if (r.kind == Kind::BorderedFrame) {
+                frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
+            }
+            w = frame;
+            break;
+        }
+        case Kind::Picture: {
+            auto* picture = new QLabel(parent);
+            picture->setPixmap(QPixmap(Q(r.text)));
+            w = picture;
+            break;
+        }
+        case Kind::Heading: {
+            auto* heading = new QLabel(Q(r.text), parent);
+            heading->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+            if (r.colour != 0) {
+                QPalette palette = heading->palette();
+                palette.setColor(QPalette::WindowText, QColor(r.colour));
+                heading->setPalette(palette);
+            }
+            w = heading;
+            break;
+        }
+        case Kind::Display: {
+            auto* display = new QLabel(parent);
+            display->setAutoFillBackground(true);
+            QPalette palette = display->palette();
+            palette.setColor(QPalette::Window, QColor(0, 0, 0));
+            palette.setColor(QPalette::WindowText, QColor(0, 192, 0));
+            display->setPalette(palette);
+            display->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            display->setFont(SansSerif(layout::kDisplayFontPx));
+            display->setAlignment(r.align);
+            w = display;
+            break;
+        }
+        case Kind::Key: {
+            const KeyInfo& key = kKeys[static_cast<std::size_t>(r.index)];
+            auto* button = new FlatButton(
+                r.index, Q(key.tag), key.black ? QColor(0, 0, 0) : QColor(255, 255, 255), parent);
+            button->setToolTip(Q(key.tooltip));
+            w = button;
+            break;
+        }
+        case Kind::StringButton: {
+            auto* button = new FlatButton(r.index, Q(StringTag(r.index)), QColor(r.colour), parent);
+            button->setToolTip(Q(kStringTooltip));
+            w = button;
+            break;
+        }
+        case Kind::Line: {
+            auto* line = new QWidget(parent);
+            line->setAutoFillBackground(true);
+            QPalette palette = line->palette();
+            palette.setColor(QPalette::Window, QColor(r.colour));
+            line->setPalette(palette);
+            // A wide line is drawn centred on its X.
+            const int x = layout::Px(r.left) - r.penPx / 2;
+            line->setGeometry(x, box.top(), r.penPx, box.height());
+            line->setObjectName(Q(r.name));
+            return line;
+        }
+        case Kind::ScrollBar: {
+            auto* bar = new QScrollBar(Qt::Horizontal, parent);
+            bar->setRange(kMinOctave, kMaxOctave);
+            bar->setSingleStep(1);
+            bar->setPageStep(1);
+            w = bar;
+            break;
+        }
+        case Kind::TextBox: {
+            // Read-only: the octave is set with the arrows only, and what is
+            // saved is the scroll bar's value.
+            auto* text = new QLineEdit(Q(r.text), parent);
+            text->setReadOnly(true);
+            text->setAlignment(Qt::AlignCenter);
+            w = text;
+            break;
+        }
+        case Kind::Button: {
+            auto* button = new QPushButton(Q(r.text), parent);
+            w = button;
+            break;
+        }
+        case Kind::HelpView: {
+            auto* view = new QTextBrowser(parent);
+            view->setOpenLinks(false);
+            QFile file(":/help/help.html");
+            if (file.open(QIODevice::ReadOnly)) {
+                view->setHtml(QString::fromUtf8(file.readAll()));
+            }
+            view->hide();
+            w = view;
+            break;
+        }
+    }
+    if (!r.tooltip.empty()) {
+        w->setToolTip(Q(r.tooltip));
+    }
+    w->setObjectName(Q(r.name));
+    w->setGeometry(box);
+    return w;
+}
+
+}  // namespace
+
+Controls BuildLayout(QWidget& form) {
+    form.setFont(SansSerif(layout::kDefaultFontPx));
+    form.setFixedSize(layout::kClientSize);
+
+    std::map<std::string_view, QWidget*> made{{"", &form}};
+    for (const Row& r : kRows) {
+        made[r.name] = Make(r, made.at(r.container));
+    }
+    // Raising from the bottom of each stack up leaves the first row on top.
+    for (auto r = std::rbegin(kRows); r != std::rend(kRows); ++r) {
+        made.at(r->name)->raise();
+    }
+
+    Controls c;
+    for (std::size_t k = 0; k < c.clavier.size(); ++k) {
+        c.clavier[k] = static_cast<FlatButton*>(made.at("Clavier_" + std::to_string(k)));
+    }
+    for (std::size_t i = 0; i < c.corde.size(); ++i) {
+        c.corde[i] =
+            static_cast<FlatButton*>(made.at("Corde_" + std::to_string(kStrings[i].index)));
+    }
+    c.hScroll1 = static_cast<QScrollBar*>(made.at("HScroll1"));
+    c.text1 = static_cast<QLineEdit*>(made.at("Text1"));
+    c.label1 = static_cast<QLabel*>(made.at("Label1"));
+    c.label2 = static_cast<QLabel*>(made.at("Label2"));
+    c.label3 = static_cast<QLabel*>(made.at("Label3"));
+    c.label4 = static_cast<QLabel*>(made.at("Label4"));
+    c.command0 = static_cast<QPushButton*>(made.at("Command0"));
+    c.command1 = static_cast<QPushButton*>(made.at("Command1"));
+    c.command2 = static_cast<QPushButton*>(made.at("Command2"));
+    c.richTextBox1 = static_cast<QTextBrowser*>(made.at("RichTextBox1"));
+    c.command1->hide();
+    return c;
+}
+
+}  // namespace harmolune

@@ -1,0 +1,205 @@
+#include "app/MainWindow.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSocketNotifier>
+#include <QTextBrowser>
+#include <cstdio>
+
+#include "app/FlatButton.h"
+#include "app/Settings.h"
+#include "capture/CaptureDevice.h"
+#include "reference/Notes.h"
+
+namespace harmolune {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+}  // namespace
+
+MainWindow::MainWindow(MidiOutput& midi, CaptureDevice& capture, std::string settingsPath,
+                       QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      capture_(capture),
+      settingsPath_(std::move(settingsPath)),
+      decimalSeparator_(QLocale::system().decimalPoint().toStdString()),
+      tone_(midi) {
+    setObjectName("Form1");
+    setWindowTitle("Harmolune");
+    QIcon icon;
+    icon.addFile(":/pictures/icon-32.png", QSize(32, 32));
+    icon.addFile(":/pictures/icon-16.png", QSize(16, 16));
+    setWindowIcon(icon);
+
+    c_ = BuildLayout(*this);
+    for (FlatButton* key : c_.clavier) {
+        connect(key, &FlatButton::clicked, this, [this, key] { OnKey(key->Index()); });
+    }
+    for (FlatButton* string : c_.corde) {
+        connect(string, &FlatButton::clicked, this, [this, string] { OnString(string->Index()); });
+    }
+    connect(c_.hScroll1, &QScrollBar::valueChanged, this, &MainWindow::OnOctaveChanged);
+    connect(c_.command0, &QPushButton::clicked, this, &MainWindow::OpenHelp);
+    connect(c_.command1, &QPushButton::clicked, this, &MainWindow::CloseHelp);
+    connect(c_.command2, &QPushButton::clicked, this, &MainWindow::OnSample);
+}
+
+MainWindow::~MainWindow() {
+    // Whatever happened before, nothing may write into the ring once it is gone.
+    if (capturing_) {
+        capture_.Stop();
+    }
+}
+
+void MainWindow::StartUp() {
+    // The help pane and its button are placed by the layout, hidden. The
+    // saved size of the window is its laid-out size (kClientSize): closing
+    // help gives it back.
+    const LoadedOctave loaded = LoadOctave(settingsPath_);
+    if (!loaded.note.empty()) {
+        std::fprintf(stderr, "harmolune: %s\n", loaded.note.c_str());
+    }
+    c_.hScroll1->setValue(loaded.octave);
+    c_.text1->setText(QString::number(loaded.octave));
+
+    tone_.OpenMidiOutput();
+
+    std::string error;
+    capturing_ = capture_.Start(ring_, error);
+    if (!capturing_) {
+        QMessageBox box(QMessageBox::NoIcon, "Harmolune", Q(error), QMessageBox::Ok, this);
+        box.exec();
+    } else if (ring_.WakeUpFd() < 0) {
+        std::fprintf(stderr, "harmolune: no wake-up for captured sound; measuring is off\n");
+    } else {
+        blockNotifier_ = new QSocketNotifier(ring_.WakeUpFd(), QSocketNotifier::Read, this);
+        connect(blockNotifier_, &QSocketNotifier::activated, this, &MainWindow::OnBlocksReady);
+    }
+
+    if (const QScreen* s = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(s->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void MainWindow::OnOctaveChanged(int octave) { c_.text1->setText(QString::number(octave)); }
+
+void MainWindow::OnKey(int key) { Show(ChooseKey(key, c_.hScroll1->value(), decimalSeparator_)); }
+
+void MainWindow::OnString(int string) { Show(ChooseString(string, decimalSeparator_)); }
+
+void MainWindow::Show(const NoteChoice& choice) {
+    tone_.SoundNote(choice.program, choice.note);
+    c_.label2->setText(Q(choice.name));
+    c_.label3->setText(Q(choice.octaveText));
+    c_.label4->setText(Q(choice.referenceText));
+    referenceText_ = choice.referenceText;
+    // A measurement open for the previous note is dropped, so that the
+    // estimates of two notes never share one mean.
+    cycle_.NoteChosen();
+    ShowMeasurement();
+}
+
+void MainWindow::OnSample() {
+    if (cycle_.Arm(referenceText_)) {
+        ShowMeasurement();
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, "Échantillonnage...",
+                    "Précisez d'abord quelle note va être échantillonnée\n"
+                    "en appuyant sur une touche du clavier ou une corde de la guitare",
+                    QMessageBox::Ok, this);
+    box.exec();
+}
+
+void MainWindow::OnBlocksReady() {
+    ring_.ClearWakeUp();
+    // One analysis per block, oldest first. Without a note chosen the
+    // block is dropped. Nothing here allocates, unless Label1 changes.
+    while (ring_.Pop(samples_)) {
+        if (referenceText_.empty()) {
+            continue;
+        }
+        cycle_.Tick(samples_, referenceText_, decimalSeparator_);
+        ShowMeasurement();
+    }
+}
+
+void MainWindow::ShowMeasurement() {
+    if (cycle_.Label1() != shownMeasurement_) {
+        shownMeasurement_ = cycle_.Label1();
+        c_.label1->setText(Q(shownMeasurement_));
+    }
+}
+
+bool MainWindow::HelpOpen() const { return !c_.command1->isHidden(); }
+
+void MainWindow::OpenHelp() {
+    c_.richTextBox1->show();
+    c_.command1->show();
+    // The frame is known only once the window is on screen; with no window
+    // manager it is empty.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    setFixedSize(layout::kHelpOuterSize - frame);
+    c_.richTextBox1->setGeometry(rect());
+    c_.command1->move(layout::kCommand1Left, layout::kCommand1Top);
+}
+
+void MainWindow::CloseHelp() {
+    c_.richTextBox1->hide();
+    c_.command1->hide();
+    setFixedSize(layout::kClientSize);
+}
+
+void MainWindow::CloseNow() {
+    if (HelpOpen()) {
+        CloseHelp();
+    }
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!shutDown_ && HelpOpen()) {
+        CloseHelp();
+        event->ignore();
+        return;
+    }
+    if (!shutDown_) {
+        ShutDown();
+    }
+    event->accept();
+}
+
+void MainWindow::ShutDown() {
+    shutDown_ = true;
+    std::string error;
+    if (!SaveOctave(settingsPath_, c_.hScroll1->value(), error)) {
+        QMessageBox box(QMessageBox::Warning, "Harmolune", Q(error), QMessageBox::Ok, this);
+        box.exec();
+    }
+    tone_.CloseMidiOutput();
+    if (blockNotifier_ != nullptr) {
+        blockNotifier_->setEnabled(false);
+    }
+    QCoreApplication::processEvents();
+    if (capturing_) {
+        capture_.Stop();
+        capturing_ = false;
+    }
+    QCoreApplication::processEvents();
+}
+
+}  // namespace harmolune

@@ -1,0 +1,79 @@
+#pragma once
+// Form1, the tuner's only window. It wires the controls of the layout to the
+// core: notes (ChooseKey, ChooseString), the reference tone (ReferenceTone
+// over a MidiOutput) and the measurement (MeasuringCycle over the blocks of
+// a CaptureDevice). It computes nothing itself. UI thread only.
+
+#include <QWidget>
+#include <string>
+
+#include "app/Layout.h"
+#include "capture/Block.h"
+#include "capture/BlockRing.h"
+#include "measure/MeasuringCycle.h"
+#include "reference/ReferenceTone.h"
+
+class QSocketNotifier;
+
+namespace harmolune {
+
+class CaptureDevice;
+class MidiOutput;
+struct NoteChoice;
+
+class MainWindow : public QWidget {
+    Q_OBJECT
+  public:
+    // The backends must outlive the window. settingsPath is the octave file.
+    MainWindow(MidiOutput& midi, CaptureDevice& capture, std::string settingsPath,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Start-up, once, before the window is first shown: loads the octave,
+    // opens the MIDI output, starts capture (a box says why when it cannot)
+    // and block delivery, and centres the window on its screen.
+    void StartUp();
+
+    // Help pane. Open grows the window to 800 x 400 outer pixels; close gives
+    // it back its laid-out size.
+    void OpenHelp();
+    void CloseHelp();
+    bool HelpOpen() const;
+
+    // What SIGTERM and SIGINT do: a close request that saves the octave even
+    // when help is open.
+    void CloseNow();
+
+    const Controls& Widgets() const { return c_; }
+    const MeasuringCycle& Cycle() const { return cycle_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void OnKey(int key);
+    void OnString(int string);
+    void Show(const NoteChoice& choice);
+    void OnOctaveChanged(int octave);
+    void OnSample();
+    void OnBlocksReady();
+    void ShowMeasurement();
+    void ShutDown();
+
+    CaptureDevice& capture_;
+    const std::string settingsPath_;
+    const std::string decimalSeparator_;  // the user's, e.g. "," under French settings
+
+    Controls c_;
+    ReferenceTone tone_;
+    MeasuringCycle cycle_;
+    BlockRing ring_;
+    Block samples_{};               // the block being analysed
+    std::string referenceText_;     // what Label4 shows, kept to avoid a copy per block
+    std::string shownMeasurement_;  // what Label1 shows
+    QSocketNotifier* blockNotifier_ = nullptr;
+    bool capturing_ = false;
+    bool shutDown_ = false;
+};
+
+}  // namespace harmolune

@@ -1,0 +1,154 @@
+// Measurement through the window: the test feeds blocks of known pitch and
+// level into the capture ring, and the window analyses each block once, in
+// order, when the event loop hands it over.
+#include <QLabel>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <thread>
+
+#include "app/FlatButton.h"
+#include "app/tests/WindowFixture.h"
+
+namespace harmolune {
+namespace {
+
+using namespace testing_window;
+
+class MeasureWindowTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        window = std::make_unique<MainWindow>(midi, capture, folder.File());
+        window->StartUp();
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        ASSERT_TRUE(capture.Started());
+    }
+    void ChooseLa4() {
+        window->Widgets().hScroll1->setValue(4);
+        ClickKey(*window, window->Widgets().clavier[9]);
+    }
+    void Arm() { ClickCentre(*window, window->Widgets().command2); }
+    // Pushes the samples and lets the window handle what they woke it for.
+    void Feed(const std::vector<std::uint8_t>& samples) {
+        capture.Push(samples);
+        QCoreApplication::processEvents();
+    }
+    QString Label1() { return window->Widgets().label1->text(); }
+    double State() { return window->Cycle().SamplingState(); }
+
+    TempFolder folder;
+    RecordingMidiOutput midi;
+    FeedingCapture capture;
+    std::unique_ptr<MainWindow> window;
+};
+
+// "441.03 Hz" gives 441.03; anything else gives NaN.
+double Shown(const QString& text) {
+    static const QRegularExpression form("^(\\d+)\\.(\\d\\d) Hz$");
+    const QRegularExpressionMatch m = form.match(text);
+    return m.hasMatch() ? (m.captured(1) + "." + m.captured(2)).toDouble() : std::nan("");
+}
+
+TEST_F(MeasureWindowTest, AToneThatComesAndGoesIsMeasured) {
+    ChooseLa4();
+    Arm();
+    Feed(Silence(2));
+    EXPECT_EQ(State(), 0.0);
+    EXPECT_EQ(Label1(), "...Hz");
+    Feed(Tone(441.0, 60, 3));
+    EXPECT_EQ(State(), 4.0);  // armed, then three accepted blocks
+    EXPECT_EQ(Label1(), "...Hz");
+    Feed(Silence(1));
+    EXPECT_EQ(State(), -1.0);
+    EXPECT_NEAR(Shown(Label1()), 441.0, 0.5) << Label1().toStdString();
+}
+
+TEST_F(MeasureWindowTest, EveryBlockOfOneWakeUpIsAnalysed) {
+    ChooseLa4();
+    Arm();
+    // Five blocks land before the window hears of any of them.
+    capture.Push(Tone(441.0, 60, 5));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(State(), 6.0);
+}
+
+TEST_F(MeasureWindowTest, TooLoudBlocksOnlyStartTheCount) {
+    ChooseLa4();
+    Arm();
+    Feed(Tone(441.0, 100, 1));
+    EXPECT_EQ(State(), 1.0);
+    Feed(Tone(441.0, 100, 2));
+    EXPECT_EQ(State(), 1.0);
+    Feed(Silence(1));
+    EXPECT_EQ(Label1(), "...Hz");
+}
+
+TEST_F(MeasureWindowTest, BlocksBeforeAnyNoteAreDropped) {
+    Feed(Tone(441.0, 60, 4));
+    EXPECT_EQ(State(), -1.0);
+    EXPECT_EQ(Label1(), "");
+    ChooseLa4();
+    Arm();
+    Feed(Silence(1));
+    // Had the loud blocks been kept, they would have started the count.
+    EXPECT_EQ(State(), 0.0);
+}
+
+TEST_F(MeasureWindowTest, ChoosingANoteDropsAnOpenMeasurement) {
+    ChooseLa4();
+    Arm();
+    Feed(Tone(441.0, 60, 2));
+    EXPECT_EQ(State(), 3.0);
+    ClickCentre(*window, window->findChild<QWidget*>("Corde_9"));
+    EXPECT_EQ(State(), -1.0);
+    EXPECT_EQ(window->Cycle().FrequencySum(), 0.0);
+    EXPECT_EQ(Label1(), "");
+    // The old note's sound dying away shows nothing.
+    Feed(Silence(1));
+    EXPECT_EQ(Label1(), "");
+}
+
+TEST_F(MeasureWindowTest, ChoosingANoteWhenIdleKeepsTheResult) {
+    ChooseLa4();
+    Arm();
+    Feed(Tone(441.0, 60, 2));
+    Feed(Silence(1));
+    const QString result = Label1();
+    ASSERT_NEAR(Shown(result), 441.0, 0.5);
+    ClickCentre(*window, window->findChild<QWidget*>("Corde_9"));
+    EXPECT_EQ(Label1(), result);
+}
+
+TEST_F(MeasureWindowTest, ClickingAgainWhileCountingStartsOver) {
+    ChooseLa4();
+    Arm();
+    Feed(Tone(441.0, 60, 2));
+    Arm();
+    EXPECT_EQ(State(), 0.0);
+    EXPECT_EQ(window->Cycle().FrequencySum(), 0.0);
+    EXPECT_EQ(Label1(), "...Hz");
+}
+
+TEST_F(MeasureWindowTest, BlocksFromTheCaptureThreadArriveAsEvents) {
+    ChooseLa4();
+    Arm();
+    // Real backends push from their own thread, a block every 125 ms; here
+    // as fast as the thread can, and the window catches up in order.
+    std::thread producer([this] {
+        capture.Push(Tone(441.0, 60, 4));
+        capture.Push(Silence(1));
+    });
+    producer.join();
+    EXPECT_TRUE(QTest::qWaitFor([this] { return State() == -1.0; }, 5000));
+    EXPECT_NEAR(Shown(Label1()), 441.0, 0.5) << Label1().toStdString();
+}
+
+TEST_F(MeasureWindowTest, ShutDownStopsCaptureOnce) {
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(capture.stops, 1);
+    window.reset();
+    EXPECT_EQ(capture.stops, 1);
+}
+
+}  // namespace
+}  // namespace harmolune

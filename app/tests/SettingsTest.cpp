@@ -1,0 +1,231 @@
+// The octave file on real files in a temporary folder: what a first line
+// gives, creation on first start, the save's exact bytes, the fallback
+// folder, and files that are empty, huge, unreadable or unwritable.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/Settings.h"
+
+namespace harmolune {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempFolder {
+  public:
+    TempFolder() {
+        std::string pattern = (fs::temp_directory_path() / "harmolune-settings-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~TempFolder() { fs::remove_all(path_); }
+    const fs::path& Path() const { return path_; }
+    std::string File(const std::string& name = "Harmolune.ini") const {
+        return (path_ / name).string();
+    }
+
+  private:
+    fs::path path_;
+};
+
+void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct FileCase {
+    const char* name;
+    std::string bytes;
+    int octave;
+};
+
+class LoadFile : public testing::TestWithParam<FileCase> {};
+
+TEST_P(LoadFile, GivesTheOctaveOfItsFirstLine) {
+    TempFolder dir;
+    Write(dir.File(), GetParam().bytes);
+    EXPECT_EQ(LoadOctave(dir.File()).octave, GetParam().octave);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, LoadFile,
+    testing::Values(
+        FileCase{"Seven", "7\r\n", 7}, FileCase{"MinusOne", "-1\r\n", -1},
+        FileCase{"Letters", "abc\r\n", 0}, FileCase{"EmptyFirstLine", "\r\n9\r\n", 0},
+        FileCase{"HalfGoesDownToEven", "2.5\r\n", 2}, FileCase{"HalfGoesUpToEven", "3.5\r\n", 4},
+        FileCase{"BlankBeforeDigit", " 5\r\n", 5}, FileCase{"DigitThenWord", "4 octaves\r\n", 4},
+        FileCase{"OnlyTheFirstLine", "6\r\n2\r\n1\r\n", 6}, FileCase{"NoLineEnd", "8", 8},
+        // A line feed alone does not end the line: it is skipped
+        // like a blank, so "1\n2" reads 12, clamped to 8.
+        FileCase{"LineFeedInsideTheLine", "1\n2\r\n", 8},
+        FileCase{"AboveEightClampsToEight", "12\r\n", 8},
+        FileCase{"BelowMinusOneClampsToMinusOne", "-5\r\n", -1},
+        FileCase{"BeyondSixteenBitsClamps", "70000\r\n", 8},
+        FileCase{"HugeExponentClamps", "1e999\r\n", 8},
+        FileCase{"HugeNegativeClamps", "-1e999\r\n", -1}, FileCase{"ZeroByteFileIsDefault", "", 3},
+        // Only the first 4096 bytes are looked at: blanks fill
+        // them, so the digit after them is never seen.
+        FileCase{"PastFourKibIsNotRead", std::string(4096, ' ') + "7\r\n", 0},
+        FileCase{"DigitWithinFourKib", std::string(4095, ' ') + "7\r\n", 7},
+        FileCase{"MegabyteLine", "5" + std::string(1 << 20, 'x'), 5}),
+    [](const testing::TestParamInfo<FileCase>& info) { return std::string(info.param.name); });
+
+TEST(Settings, FirstStartCreatesTheFileWithThree) {
+    TempFolder dir;
+    const LoadedOctave loaded = LoadOctave(dir.File());
+    EXPECT_EQ(loaded.octave, 3);
+    EXPECT_EQ(loaded.note, "");
+    EXPECT_EQ(Read(dir.File()), "3\r\n");
+}
+
+TEST(Settings, ZeroByteFileStartsInThreeAndSaysSo) {
+    TempFolder dir;
+    Write(dir.File(), "");
+    const LoadedOctave loaded = LoadOctave(dir.File());
+    EXPECT_EQ(loaded.octave, 3);
+    EXPECT_NE(loaded.note, "");
+}
+
+TEST(Settings, AFolderInPlaceOfTheFileStartsInThree) {
+    TempFolder dir;
+    fs::create_directory(dir.File());
+    const LoadedOctave loaded = LoadOctave(dir.File());
+    EXPECT_EQ(loaded.octave, 3);
+    EXPECT_NE(loaded.note, "");
+}
+
+struct SaveCase {
+    int octave;
+    const char* bytes;
+};
+
+class SaveFile : public testing::TestWithParam<SaveCase> {};
+
+TEST_P(SaveFile, WritesOneLineWithCrLf) {
+    TempFolder dir;
+    Write(dir.File(), "6\r\n2\r\nleft over\r\n");
+    std::string error;
+    ASSERT_TRUE(SaveOctave(dir.File(), GetParam().octave, error)) << error;
+    EXPECT_EQ(Read(dir.File()), GetParam().bytes);
+    EXPECT_EQ(LoadOctave(dir.File()).octave, GetParam().octave);
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, SaveFile,
+                         testing::Values(SaveCase{-1, "-1\r\n"}, SaveCase{0, "0\r\n"},
+                                         SaveCase{4, "4\r\n"}, SaveCase{8, "8\r\n"}));
+
+TEST(Settings, SaveLeavesNoTemporaryFileBehind) {
+    TempFolder dir;
+    std::string error;
+    ASSERT_TRUE(SaveOctave(dir.File(), 5, error));
+    ASSERT_TRUE(SaveOctave(dir.File(), 6, error));
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path())) {
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+}
+
+TEST(Settings, SaveReplacesTheFileRatherThanWritingIntoIt) {
+    // A rename gives the path a new inode; writing in place would keep the
+    // old one, and a crash halfway would leave a half-written file.
+    TempFolder dir;
+    Write(dir.File(), "2\r\n");
+    struct stat before {};
+    ASSERT_EQ(stat(dir.File().c_str(), &before), 0);
+    std::string error;
+    ASSERT_TRUE(SaveOctave(dir.File(), 7, error));
+    struct stat after {};
+    ASSERT_EQ(stat(dir.File().c_str(), &after), 0);
+    EXPECT_NE(before.st_ino, after.st_ino);
+}
+
+TEST(Settings, SaveCreatesMissingFolders) {
+    TempFolder dir;
+    const std::string path = (dir.Path() / "config/harmolune/Harmolune.ini").string();
+    std::string error;
+    ASSERT_TRUE(SaveOctave(path, 1, error)) << error;
+    EXPECT_EQ(Read(path), "1\r\n");
+}
+
+TEST(Settings, FailedSaveExplainsItselfInFrench) {
+    TempFolder dir;
+    Write(dir.File("plain-file"), "x");
+    // A folder cannot be made under a regular file, not even by root.
+    const std::string path = dir.File("plain-file") + "/Harmolune.ini";
+    std::string error;
+    EXPECT_FALSE(SaveOctave(path, 4, error));
+    EXPECT_NE(error.find("L'octave n'a pas pu être enregistrée"), std::string::npos) << error;
+    EXPECT_NE(error.find(path), std::string::npos) << error;
+}
+
+TEST(Settings, LivesBesideTheExecutableWhenThatFolderIsWritable) {
+    TempFolder dir;
+    EXPECT_EQ(SettingsPath(dir.Path().string(), "/xdg", "/home/u"), dir.File());
+}
+
+TEST(Settings, UsesAReadableFileBesideTheExecutableEvenInAReadOnlyFolder) {
+    TempFolder dir;
+    Write(dir.File(), "7\r\n");
+    chmod(dir.Path().c_str(), 0555);
+    EXPECT_EQ(SettingsPath(dir.Path().string(), "/xdg", "/home/u"), dir.File());
+    chmod(dir.Path().c_str(), 0755);
+}
+
+struct FallbackCase {
+    const char* name;
+    const char* xdgConfigHome;
+    const char* home;
+    const char* expected;
+};
+
+class Fallback : public testing::TestWithParam<FallbackCase> {};
+
+TEST_P(Fallback, GoesToTheConfigFolderWhenBesideTheExecutableIsImpossible) {
+    // A folder that does not exist can be written by nobody, root included.
+    TempFolder dir;
+    const std::string exeDir = (dir.Path() / "no-such-folder").string();
+    const std::string expected =
+        *GetParam().expected == '\0' ? exeDir + "/Harmolune.ini" : std::string(GetParam().expected);
+    EXPECT_EQ(SettingsPath(exeDir, GetParam().xdgConfigHome, GetParam().home), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, Fallback,
+    testing::Values(
+        FallbackCase{"XdgConfigHome", "/cfg", "/home/u", "/cfg/harmolune/Harmolune.ini"},
+        FallbackCase{"XdgWithSlash", "/cfg/", "/home/u", "/cfg/harmolune/Harmolune.ini"},
+        FallbackCase{"UnsetXdgUsesHomeConfig", "", "/home/u",
+                     "/home/u/.config/harmolune/Harmolune.ini"},
+        FallbackCase{"RelativeXdgIsIgnored", "cfg", "/home/u",
+                     "/home/u/.config/harmolune/Harmolune.ini"},
+        FallbackCase{"NoHomeStaysBesideTheExecutable", "", "", ""}),
+    [](const testing::TestParamInfo<FallbackCase>& info) { return std::string(info.param.name); });
+
+TEST(Settings, FallbackFolderIsCreatedAtFirstStartAndRoundTrips) {
+    TempFolder dir;
+    const std::string exeDir = (dir.Path() / "no-such-folder").string();
+    const std::string xdg = (dir.Path() / "xdg").string();
+    const std::string path = SettingsPath(exeDir, xdg, "");
+    ASSERT_EQ(path, xdg + "/harmolune/Harmolune.ini");
+    EXPECT_EQ(LoadOctave(path).octave, 3);
+    EXPECT_EQ(Read(path), "3\r\n");
+    std::string error;
+    ASSERT_TRUE(SaveOctave(path, -1, error)) << error;
+    EXPECT_EQ(LoadOctave(path).octave, -1);
+}
+
+}  // namespace
+}  // namespace harmolune

@@ -28,5 +28,10 @@ test: build
 bench: build
 	@for b in $(BUILD)/bench/*-bench; do echo "== $$b"; $$b; done
 
+# PNG pictures of the window, drawn offscreen: as started, after "La" at
+# octave 4, with help open, and the box that asks for a note first.
+screenshots: build
+	$(BUILD)/app/harmolune-screenshots $(BUILD)/screenshots
+
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz

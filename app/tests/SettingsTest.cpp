@@ -51,6 +51,8 @@ struct FileCase {
     int octave;
 };
 
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
+
 class LoadFile : public testing::TestWithParam<FileCase> {};
 
 TEST_P(LoadFile, GivesTheOctaveOfItsFirstLine) {
@@ -110,6 +112,8 @@ struct SaveCase {
     int octave;
     const char* bytes;
 };
+
+void PrintTo(const SaveCase& c, std::ostream* os) { *os << c.octave; }
 
 class SaveFile : public testing::TestWithParam<SaveCase> {};
 
@@ -190,6 +194,8 @@ struct FallbackCase {
     const char* home;
     const char* expected;
 };
+
+void PrintTo(const FallbackCase& c, std::ostream* os) { *os << c.name; }
 
 class Fallback : public testing::TestWithParam<FallbackCase> {};
 

@@ -44,6 +44,8 @@ struct HitCase {
     const char* expectedTag;
 };
 
+void PrintTo(const HitCase& c, std::ostream* os) { *os << c.name; }
+
 class KeyHit : public WindowTest, public testing::WithParamInterface<HitCase> {};
 
 TEST_P(KeyHit, TheKeyOnTopTakesTheClick) {
@@ -104,6 +106,10 @@ struct KeyCase {
     std::uint32_t noteOn;
 };
 
+void PrintTo(const KeyCase& c, std::ostream* os) {
+    *os << "key " << c.key << " octave " << c.octave;
+}
+
 class KeyClick : public WindowTest, public testing::WithParamInterface<KeyCase> {};
 
 TEST_P(KeyClick, ShowsTheNoteAndSoundsIt) {
@@ -140,6 +146,8 @@ struct StringCase {
     const char* reference;
     std::uint32_t noteOn;
 };
+
+void PrintTo(const StringCase& c, std::ostream* os) { *os << "string " << c.index; }
 
 class StringClick : public WindowTest, public testing::WithParamInterface<StringCase> {};
 
@@ -316,6 +324,8 @@ struct StartCase {
     std::string bytes;
     int octave;
 };
+
+void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
 
 class StartWithFile : public WindowTest, public testing::WithParamInterface<StartCase> {};
 

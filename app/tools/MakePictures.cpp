@@ -67,11 +67,13 @@ QImage PianoWood() {
     const QColor dark(92, 34, 20);
     for (int y = 0; y < kPanelHeight; ++y) {
         for (int x = 0; x < kPanelWidth; ++x) {
-            // The grain bends slowly along its length.
-            const double g = y + 14 * Fractal(x / 60.0, y / 30.0, 1);
-            const double rings = 0.5 + 0.5 * std::sin(g * 0.55 + 4 * Fractal(x / 35.0, g / 9.0, 7));
-            const double fibres = Fractal(x / 45.0, g * 0.9, 13);
-            const double t = 0.55 * std::pow(rings, 3) + 0.45 * fibres;
+            // The grain bends slowly along its length; dark bands of late
+            // wood, uneven in width, and fine fibres along the grain.
+            const double g = y + 6 * Fractal(x / 90.0, y / 45.0, 1);
+            const double bands =
+                0.5 + 0.5 * std::sin(g * 0.42 + 5 * Fractal(x / 70.0, g / 14.0, 7));
+            const double fibres = Fractal(x / 30.0, g * 0.6, 13);
+            const double t = 0.55 * std::pow(bands, 4) + 0.45 * fibres;
             image.setPixelColor(x, y, Mix(light, dark, t));
         }
     }
@@ -85,7 +87,8 @@ QImage GuitarTop() {
     const QColor line(196, 160, 108);
     for (int y = 0; y < kPanelHeight; ++y) {
         for (int x = 0; x < kPanelWidth; ++x) {
-            const double g = x + 3 * Fractal(y / 70.0, x / 12.0, 3);
+            // Growth rings seen edge-on: narrow dark lines, unevenly spaced.
+            const double g = x + 3 * Fractal(y / 70.0, x / 12.0, 3) + 4 * Fractal(x / 9.0, 0.5, 5);
             const double stripe = std::pow(0.5 + 0.5 * std::sin(g * 2 * M_PI / 6.5), 6);
             const double grain = 0.7 * stripe + 0.3 * Fractal(g * 1.3, y / 40.0, 17);
             image.setPixelColor(x, y, Mix(pale, line, grain));

@@ -125,7 +125,7 @@ TEST(MeasureTool, MeasuresAStruckA4) {
     EXPECT_EQ(first[6], "2");
     EXPECT_EQ(Fields(lines[7])[6], "7");   // six accepted blocks
     EXPECT_EQ(Fields(lines[8])[6], "-1");  // the first quiet block ends it
-    const std::string result = lines.back();
+    const std::string& result = lines.back();
     ASSERT_EQ(result.substr(0, 7), "result\t");
     ASSERT_EQ(result.substr(result.size() - 3), " Hz");
     EXPECT_NEAR(std::stod(result.substr(7)), 441.3, 0.1);

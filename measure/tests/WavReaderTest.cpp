@@ -38,7 +38,7 @@ int CountBlocks(WavReader& wav, const std::vector<std::uint8_t>& expected) {
 TEST(WavReader, ReadsFullBlocksAndIgnoresATrailingPart) {
     TempDir dir;
     WavSpec spec;
-    spec.samples = Ramp(2 * 4096 + 1000);
+    spec.samples = Ramp(2 * std::size_t{4096} + 1000);
     WriteFile(dir / "a.wav", WavBytes(spec));
     WavReader wav;
     std::string error;
@@ -49,7 +49,7 @@ TEST(WavReader, ReadsFullBlocksAndIgnoresATrailingPart) {
 TEST(WavReader, SkipsOtherChunksWithTheirPadding) {
     TempDir dir;
     WavSpec spec;
-    spec.samples = Ramp(3 * 4096);
+    spec.samples = Ramp(3 * std::size_t{4096});
     spec.extraChunkBeforeFormat = true;
     spec.extraChunkBeforeData = true;
     WriteFile(dir / "b.wav", WavBytes(spec));

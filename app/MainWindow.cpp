@@ -1,7 +1,7 @@
 #include "app/MainWindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
@@ -63,7 +63,7 @@ MainWindow::~MainWindow() {
     }
 }
 
-void MainWindow::StartUp() {
+bool MainWindow::StartUp() {
     // The help pane and its button are placed by the layout, hidden. The
     // saved size of the window is its laid-out size (kClientSize): closing
     // help gives it back.
@@ -81,6 +81,9 @@ void MainWindow::StartUp() {
     if (!capturing_) {
         QMessageBox box(QMessageBox::NoIcon, "Harmolune", Q(error), QMessageBox::Ok, this);
         box.exec();
+        if (shutDown_) {
+            return false;
+        }
     } else if (ring_.WakeUpFd() < 0) {
         std::fprintf(stderr, "harmolune: no wake-up for captured sound; measuring is off\n");
     } else {
@@ -93,6 +96,7 @@ void MainWindow::StartUp() {
         frame.moveCenter(s->availableGeometry().center());
         move(frame.topLeft());
     }
+    return true;
 }
 
 void MainWindow::OnOctaveChanged(int octave) { c_.text1->setText(QString::number(octave)); }
@@ -165,6 +169,9 @@ void MainWindow::CloseHelp() {
 }
 
 void MainWindow::CloseNow() {
+    if (QWidget* box = QApplication::activeModalWidget()) {
+        box->close();
+    }
     if (HelpOpen()) {
         CloseHelp();
     }
@@ -194,12 +201,12 @@ void MainWindow::ShutDown() {
     if (blockNotifier_ != nullptr) {
         blockNotifier_->setEnabled(false);
     }
-    QCoreApplication::processEvents();
+    QApplication::processEvents();
     if (capturing_) {
         capture_.Stop();
         capturing_ = false;
     }
-    QCoreApplication::processEvents();
+    QApplication::processEvents();
 }
 
 }  // namespace harmolune

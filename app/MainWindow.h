@@ -31,8 +31,10 @@ class MainWindow : public QWidget {
 
     // Start-up, once, before the window is first shown: loads the octave,
     // opens the MIDI output, starts capture (a box says why when it cannot)
-    // and block delivery, and centres the window on its screen.
-    void StartUp();
+    // and block delivery, and centres the window on its screen. Returns false
+    // when the window was closed meanwhile (a signal while the box was up):
+    // then there is nothing to show.
+    bool StartUp();
 
     // Help pane. Open grows the window to 800 x 400 outer pixels; close gives
     // it back its laid-out size.
@@ -41,7 +43,7 @@ class MainWindow : public QWidget {
     bool HelpOpen() const;
 
     // What SIGTERM and SIGINT do: a close request that saves the octave even
-    // when help is open.
+    // when help or a message box is open.
     void CloseNow();
 
     const Controls& Widgets() const { return c_; }

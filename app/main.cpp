@@ -26,7 +26,9 @@ int main(int argc, char** argv) {
     harmolune::TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &harmolune::TerminationSignals::Received, &window,
                      &harmolune::MainWindow::CloseNow);
-    window.StartUp();
+    if (!window.StartUp()) {
+        return 0;
+    }
     window.show();
     return app.exec();
 }

@@ -18,7 +18,7 @@ class MeasureWindowTest : public testing::Test {
   protected:
     void SetUp() override {
         window = std::make_unique<MainWindow>(midi, capture, folder.File());
-        window->StartUp();
+        ASSERT_TRUE(window->StartUp());
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         ASSERT_TRUE(capture.Started());

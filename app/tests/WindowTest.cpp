@@ -22,7 +22,7 @@ class WindowTest : public testing::Test {
             WriteFile(settings, *fileBytes);
         }
         window = std::make_unique<MainWindow>(midi, capture, settings);
-        window->StartUp();
+        ASSERT_TRUE(window->StartUp());
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }
@@ -233,7 +233,7 @@ TEST_F(WindowTest, CaptureThatCannotStartIsReportedAndNotesStillWork) {
     window = std::make_unique<MainWindow>(midi, failing, settings);
     SeenBox box;
     CloseNextBox(box);
-    window->StartUp();
+    ASSERT_TRUE(window->StartUp());
     ASSERT_TRUE(box.seen);
     EXPECT_EQ(box.title, "Harmolune");
     EXPECT_EQ(box.text, "Périphérique indisponible");
@@ -309,7 +309,7 @@ TEST_F(WindowTest, CloseSavesTheOctaveThenClosesMidiThenStopsCapture) {
     LoggingMidi logging(log, settings);
     capture.log = &log;
     window = std::make_unique<MainWindow>(logging, capture, settings);
-    window->StartUp();
+    ASSERT_TRUE(window->StartUp());
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     EXPECT_EQ(ReadFile(settings), "3\r\n");  // created at first start
@@ -358,7 +358,7 @@ TEST_F(WindowTest, ASaveThatFailsIsReportedAndTheWindowStillCloses) {
     WriteFile(folder.File("plain-file"), "x");
     settings = folder.File("plain-file") + "/Harmolune.ini";
     window = std::make_unique<MainWindow>(midi, capture, settings);
-    window->StartUp();
+    ASSERT_TRUE(window->StartUp());
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     EXPECT_EQ(C().hScroll1->value(), 3);

@@ -55,7 +55,9 @@ int main(int argc, char** argv) {
     SilentCapture capture;
     const std::string settings = QDir(folder).filePath("Harmolune.ini").toStdString();
     harmolune::MainWindow window(midi, capture, settings);
-    window.StartUp();
+    if (!window.StartUp()) {
+        return 1;
+    }
     window.show();
     QApplication::processEvents();
 

@@ -14,7 +14,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <numbers>
 #include <string>
 #include <string_view>
@@ -113,11 +112,11 @@ bool IsWholeState(double s) { return s == -1.0 || (s >= 0.0 && std::floor(s) == 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const auto cycle = std::make_unique<harmolune::MeasuringCycle>();
+    harmolune::MeasuringCycle cycle;
     Block block{};
     block.fill(128);
-    FUZZ_CHECK(cycle->SamplingState() == -1.0);
-    FUZZ_CHECK(cycle->Label1().empty());
+    FUZZ_CHECK(cycle.SamplingState() == -1.0);
+    FUZZ_CHECK(cycle.Label1().empty());
 
     FuzzInput in(data, size);
     // The lowest and highest estimate that may have been accepted since the
@@ -126,37 +125,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     double highest = -lowest;
 
     for (int op = 0; op < kMaxOperations && !in.Empty(); ++op) {
-        const double stateBefore = cycle->SamplingState();
-        const double sumBefore = cycle->FrequencySum();
-        const std::string labelBefore = cycle->Label1();
+        const double stateBefore = cycle.SamplingState();
+        const double sumBefore = cycle.FrequencySum();
+        const std::string labelBefore = cycle.Label1();
 
         switch (in.Byte() % 8) {
             case 0: {  // the sampling button
                 const std::string_view reference = Reference(in);
-                const bool armed = cycle->Arm(reference);
+                const bool armed = cycle.Arm(reference);
                 FUZZ_CHECK(armed == !reference.empty());
                 if (armed) {
-                    FUZZ_CHECK(cycle->SamplingState() == 0.0);
-                    FUZZ_CHECK(cycle->FrequencySum() == 0.0);
-                    FUZZ_CHECK(cycle->Label1() == "...Hz");
+                    FUZZ_CHECK(cycle.SamplingState() == 0.0);
+                    FUZZ_CHECK(cycle.FrequencySum() == 0.0);
+                    FUZZ_CHECK(cycle.Label1() == "...Hz");
                     lowest = std::numeric_limits<double>::infinity();
                     highest = -lowest;
                 } else {
-                    FUZZ_CHECK(cycle->SamplingState() == stateBefore);
-                    FUZZ_CHECK(cycle->FrequencySum() == sumBefore);
-                    FUZZ_CHECK(cycle->Label1() == labelBefore);
+                    FUZZ_CHECK(cycle.SamplingState() == stateBefore);
+                    FUZZ_CHECK(cycle.FrequencySum() == sumBefore);
+                    FUZZ_CHECK(cycle.Label1() == labelBefore);
                 }
                 break;
             }
             case 1: {  // a note chosen
-                cycle->NoteChosen();
-                FUZZ_CHECK(cycle->SamplingState() == -1.0);
+                cycle.NoteChosen();
+                FUZZ_CHECK(cycle.SamplingState() == -1.0);
                 if (stateBefore >= 0.0) {
-                    FUZZ_CHECK(cycle->FrequencySum() == 0.0);
-                    FUZZ_CHECK(cycle->Label1().empty());
+                    FUZZ_CHECK(cycle.FrequencySum() == 0.0);
+                    FUZZ_CHECK(cycle.Label1().empty());
                 } else {
-                    FUZZ_CHECK(cycle->FrequencySum() == sumBefore);
-                    FUZZ_CHECK(cycle->Label1() == labelBefore);
+                    FUZZ_CHECK(cycle.FrequencySum() == sumBefore);
+                    FUZZ_CHECK(cycle.Label1() == labelBefore);
                 }
                 break;
             }
@@ -164,12 +163,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 FillBlock(in, block);
                 const std::string_view reference = Reference(in);
                 const char separator = in.Byte() % 2 == 0 ? '.' : ',';
-                const auto report = cycle->Tick(block, reference, std::string_view(&separator, 1));
+                const auto report = cycle.Tick(block, reference, std::string_view(&separator, 1));
                 if (reference.empty()) {
                     FUZZ_CHECK(!report);
-                    FUZZ_CHECK(cycle->SamplingState() == stateBefore);
-                    FUZZ_CHECK(cycle->FrequencySum() == sumBefore);
-                    FUZZ_CHECK(cycle->Label1() == labelBefore);
+                    FUZZ_CHECK(cycle.SamplingState() == stateBefore);
+                    FUZZ_CHECK(cycle.FrequencySum() == sumBefore);
+                    FUZZ_CHECK(cycle.Label1() == labelBefore);
                     break;
                 }
                 FUZZ_CHECK(report);
@@ -197,32 +196,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         highest = std::max(highest, e);
                     }
                 }
-                const double state = cycle->SamplingState();
-                if (cycle->Label1() != labelBefore ||
+                const double state = cycle.SamplingState();
+                if (cycle.Label1() != labelBefore ||
                     (stateBefore > 2.0 && report->level < harmolune::kSoundThreshold)) {
                     // A result: the state is idle again, the text a mean.
                     FUZZ_CHECK(stateBefore > 2.0);
                     FUZZ_CHECK(state == -1.0);
-                    const double mean = ResultNumber(cycle->Label1(), separator);
+                    const double mean = ResultNumber(cycle.Label1(), separator);
                     FUZZ_CHECK(!std::isnan(mean));
                     FUZZ_CHECK(lowest <= highest);
                     // Two decimals: the text may round half a hundredth away.
                     FUZZ_CHECK(mean >= lowest - 0.005 && mean <= highest + 0.005);
                 } else if (stateBefore == -1.0) {
                     FUZZ_CHECK(state == -1.0);
-                    FUZZ_CHECK(cycle->FrequencySum() == sumBefore);
+                    FUZZ_CHECK(cycle.FrequencySum() == sumBefore);
                 } else {
                     // Counting goes up by at most two (arming block accepted).
                     FUZZ_CHECK(state >= stateBefore && state <= std::max(stateBefore + 1.0, 2.0));
-                    FUZZ_CHECK(cycle->FrequencySum() >= sumBefore);
+                    FUZZ_CHECK(cycle.FrequencySum() >= sumBefore);
                 }
                 break;
             }
         }
-        FUZZ_CHECK(IsWholeState(cycle->SamplingState()));
-        FUZZ_CHECK(std::isfinite(cycle->FrequencySum()));
-        FUZZ_CHECK(cycle->FrequencySum() >= 0.0);
-        const std::string& label = cycle->Label1();
+        FUZZ_CHECK(IsWholeState(cycle.SamplingState()));
+        FUZZ_CHECK(std::isfinite(cycle.FrequencySum()));
+        FUZZ_CHECK(cycle.FrequencySum() >= 0.0);
+        const std::string& label = cycle.Label1();
         FUZZ_CHECK(label.empty() || label == "...Hz" || !std::isnan(ResultNumber(label, '.')) ||
                    !std::isnan(ResultNumber(label, ',')));
     }

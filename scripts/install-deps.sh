@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev libfftw3-dev
   qt6-base-dev libgl-dev
   libfluidsynth-dev timgm6mb-soundfont
-  portaudio19-dev
+  portaudio19-dev libasound2-dev
   pulseaudio pulseaudio-utils sox
   desktop-file-utils appstream
   xvfb xauth

@@ -1,0 +1,15 @@
+#pragma once
+// The sound libraries under PortAudio and FluidSynth talk on stderr: probing
+// devices, ALSA prints dozens of lines about cards this machine does not have,
+// and the JACK client about a server nobody started. This turns off those two
+// libraries' own printing, and nothing else: the program's messages still go
+// to stderr, and the backends say in one line of their own what failed.
+
+namespace harmolune {
+
+// Installs silent error handlers for ALSA and JACK. Safe to call from any
+// thread and more than once; call it before the first Pa_Initialize or
+// new_fluid_audio_driver.
+void QuietSoundLibraries();
+
+}  // namespace harmolune

@@ -1,0 +1,85 @@
+#pragma once
+// The reference tone through FluidSynth, a software synthesiser running in
+// this process: each short message becomes a program change, a control change,
+// a note-off or a note-on, played with the system's General MIDI SoundFont
+// through the sound server (PulseAudio, or ALSA when there is none). Never
+// JACK: its client tries to start a server and holds the caller for seconds.
+//
+// Opening returns at once. The SoundFont is read and the audio output opened
+// on a thread of their own; messages sent meanwhile wait in a fixed buffer and
+// are played, in order, as soon as the SoundFont is in. A failure writes one
+// line on stderr and the tuner goes on without sound.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "reference/MidiOutput.h"
+
+typedef struct _fluid_hashtable_t fluid_settings_t;
+typedef struct _fluid_synth_t fluid_synth_t;
+typedef struct _fluid_audio_driver_t fluid_audio_driver_t;
+
+namespace harmolune {
+
+// Debian's alternatives link: TimGM6mb, or FluidR3 once fluid-soundfont-gm is
+// installed.
+inline constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/default-GM.sf2";
+
+struct FluidSynthOptions {
+    std::string soundFont = kDefaultSoundFont;
+    // False renders nothing by itself: the caller pulls samples with Render.
+    bool audioOutput = true;
+    // FluidSynth's default of 0.2 is too quiet for a reference tone.
+    double gain = 0.6;
+    double sampleRateHz = 44100.0;
+};
+
+class FluidSynthOutput final : public MidiOutput {
+  public:
+    explicit FluidSynthOutput(FluidSynthOptions options = {});
+    ~FluidSynthOutput() override;
+    FluidSynthOutput(const FluidSynthOutput&) = delete;
+    FluidSynthOutput& operator=(const FluidSynthOutput&) = delete;
+
+    // Open, Send and Close: UI thread only.
+    void Open() override;
+    void Send(std::uint32_t message) override;
+    void Close() override;
+
+    // Waits for the loading thread; true when the SoundFont was loaded.
+    bool WaitUntilLoaded();
+
+    // Without audio output only: waits for the SoundFont, then renders frames
+    // of interleaved stereo at the options' sample rate (2 * frames values).
+    void Render(std::int16_t* stereo, int frames);
+
+  private:
+    void Load();
+    void Play(std::uint32_t message);
+
+    // Enough for the set-up messages and a few dozen clicks during a slow load;
+    // anything beyond is not played.
+    static constexpr int kPendingCapacity = 256;
+
+    FluidSynthOptions options_;
+    fluid_settings_t* settings_ = nullptr;
+    fluid_synth_t* synth_ = nullptr;
+    fluid_audio_driver_t* driver_ = nullptr;
+    std::thread loader_;
+    bool soundFontLoaded_ = false;  // written by the loader before ready_
+
+    std::mutex pendingMutex_;
+    std::atomic<bool> ready_{false};
+    std::array<std::uint32_t, kPendingCapacity> pending_{};
+    int pendingCount_ = 0;
+};
+
+// The MIDI output the window uses.
+std::unique_ptr<MidiOutput> MakeFluidSynthOutput();
+
+}  // namespace harmolune

@@ -82,7 +82,7 @@ std::string SaveError(const std::string& path, int error) {
 
 std::string SettingsPath(const std::string& exeDir, std::string_view xdgConfigHome,
                          std::string_view home) {
-    const std::string beside = Join(exeDir, kSettingsFileName);
+    std::string beside = Join(exeDir, kSettingsFileName);
     if (access(exeDir.c_str(), W_OK) == 0 || HasReadableFile(beside)) {
         return beside;
     }

@@ -56,9 +56,10 @@ void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
 class LoadFile : public testing::TestWithParam<FileCase> {};
 
 TEST_P(LoadFile, GivesTheOctaveOfItsFirstLine) {
+    const FileCase& c = GetParam();
     TempFolder dir;
-    Write(dir.File(), GetParam().bytes);
-    EXPECT_EQ(LoadOctave(dir.File()).octave, GetParam().octave);
+    Write(dir.File(), c.bytes);
+    EXPECT_EQ(LoadOctave(dir.File()).octave, c.octave);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -121,9 +122,10 @@ TEST_P(SaveFile, WritesOneLineWithCrLf) {
     TempFolder dir;
     Write(dir.File(), "6\r\n2\r\nleft over\r\n");
     std::string error;
-    ASSERT_TRUE(SaveOctave(dir.File(), GetParam().octave, error)) << error;
-    EXPECT_EQ(Read(dir.File()), GetParam().bytes);
-    EXPECT_EQ(LoadOctave(dir.File()).octave, GetParam().octave);
+    const SaveCase& c = GetParam();
+    ASSERT_TRUE(SaveOctave(dir.File(), c.octave, error)) << error;
+    EXPECT_EQ(Read(dir.File()), c.bytes);
+    EXPECT_EQ(LoadOctave(dir.File()).octave, c.octave);
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, SaveFile,
@@ -203,9 +205,10 @@ TEST_P(Fallback, GoesToTheConfigFolderWhenBesideTheExecutableIsImpossible) {
     // A folder that does not exist can be written by nobody, root included.
     TempFolder dir;
     const std::string exeDir = (dir.Path() / "no-such-folder").string();
+    const FallbackCase& c = GetParam();
     const std::string expected =
-        *GetParam().expected == '\0' ? exeDir + "/Harmolune.ini" : std::string(GetParam().expected);
-    EXPECT_EQ(SettingsPath(exeDir, GetParam().xdgConfigHome, GetParam().home), expected);
+        *c.expected == '\0' ? exeDir + "/Harmolune.ini" : std::string(c.expected);
+    EXPECT_EQ(SettingsPath(exeDir, c.xdgConfigHome, c.home), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -50,8 +50,9 @@ class KeyHit : public WindowTest, public testing::WithParamInterface<HitCase> {}
 
 TEST_P(KeyHit, TheKeyOnTopTakesTheClick) {
     Start();
-    ClickAt(*window, Find("Frame2"), GetParam().inFrame2);
-    EXPECT_EQ(Label("Label2"), QString::fromUtf8(GetParam().expectedTag));
+    const HitCase& c = GetParam();
+    ClickAt(*window, Find("Frame2"), c.inFrame2);
+    EXPECT_EQ(Label("Label2"), QString::fromUtf8(c.expectedTag));
 }
 
 // Keys start at y 60 (900 twips). Black keys are 41 px long, white keys 69.
@@ -294,7 +295,8 @@ TEST_F(WindowTest, CloseWithHelpOpenOnlyClosesHelp) {
 // Notes the order of shut-down: what the file holds when MIDI closes.
 class LoggingMidi final : public MidiOutput {
   public:
-    LoggingMidi(std::vector<std::string>& log, std::string path) : log_(log), path_(path) {}
+    LoggingMidi(std::vector<std::string>& log, std::string path)
+        : log_(log), path_(std::move(path)) {}
     void Open() override {}
     void Send(std::uint32_t) override {}
     void Close() override { log_.push_back("close midi, file " + ReadFile(path_)); }
@@ -330,9 +332,10 @@ void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
 class StartWithFile : public WindowTest, public testing::WithParamInterface<StartCase> {};
 
 TEST_P(StartWithFile, ShowsTheOctaveItHolds) {
-    Start(&GetParam().bytes);
-    EXPECT_EQ(C().hScroll1->value(), GetParam().octave);
-    EXPECT_EQ(C().text1->text(), QString::number(GetParam().octave));
+    const StartCase& c = GetParam();
+    Start(&c.bytes);
+    EXPECT_EQ(C().hScroll1->value(), c.octave);
+    EXPECT_EQ(C().text1->text(), QString::number(c.octave));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -64,12 +64,15 @@ int main(int argc, char** argv) {
     bool ok = Save(window.grab(), folder + "/started.png");
 
     // The box that asks for a note first, grabbed while it is open.
-    QTimer::singleShot(50, [&] {
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            poll.stop();
             ok = Save(box->grab(), folder + "/message-box.png") && ok;
             box->accept();
         }
     });
+    poll.start(20);
     window.Widgets().command2->click();
 
     window.Widgets().hScroll1->setValue(4);

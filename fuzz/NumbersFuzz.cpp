@@ -1,12 +1,14 @@
-// Fuzzes the number reader and the rounding: any text read with "." or ","
-// gives a number, never NaN, and rounding it gives the nearest integer with
-// exact halves going to the even one (checked against the C library's
-// nearbyint in its default round-to-nearest-even mode).
+// Fuzzes the number reader, the rounding and the "0.00" pattern: any text
+// read with "." or "," gives a number, never NaN; rounding it gives the
+// nearest integer with exact halves going to the even one (checked against
+// the C library's nearbyint in its default round-to-nearest-even mode); and
+// a number written with two decimals reads back as itself.
 #include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "fuzz/FuzzCheck.h"
@@ -34,6 +36,21 @@ void CheckRounding(double x) {
     FUZZ_CHECK(r == std::nearbyint(x));
 }
 
+// The "0.00" pattern read back gives the number it was made from, to half a
+// hundredth, with either separator.
+void CheckFormatting(double x) {
+    if (!std::isfinite(x) || std::fabs(x) > 1e12) {
+        return;
+    }
+    for (const std::string_view separator : {".", ","}) {
+        const std::string text = harmolune::FormatFixed(x, 2, separator);
+        const std::size_t at = text.find(separator);
+        FUZZ_CHECK(at != std::string::npos && at >= 1 && text.size() == at + separator.size() + 2);
+        const double back = harmolune::ReadLeadingNumber(text, separator);
+        FUZZ_CHECK(std::fabs(back - x) <= 0.005 + 1e-15 * std::fabs(x));
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -55,6 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     CheckRounding(withPoint);
     CheckRounding(withComma);
+    CheckFormatting(withPoint);
 
     // The bytes themselves as a double reach the values no text gives
     // (NaN payloads, subnormals, halves of huge numbers).
@@ -63,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memcpy(&raw, data, sizeof raw);
         CheckRounding(raw);
         CheckRounding(raw + 0.5);
+        CheckFormatting(raw);
     }
     return 0;
 }

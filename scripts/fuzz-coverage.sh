@@ -12,11 +12,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
     /^(COVERED|UNCOVERED)_FUNC:/ {
       file = $NF; sub(/:[0-9]+$/, "", file)
       if (index(file, root) != 1 || index(file, root "fuzz/") == 1) next
-      split($5, e, "/"); covered += e[1]; total += e[2]
-      sub(root, "", file); files[file] = 1
+      sub(root, "", file)
+      split($5, e, "/"); covered[file] += e[1]; total[file] += e[2]
     }
     END {
-      list = ""; for (f in files) list = list " " f
-      if (total == 0) { print "coverage: no project code reached"; exit }
-      printf "coverage: %d of %d edges (%.0f %%) in%s\n", covered, total, 100 * covered / total, list
-    }'
+      for (f in total) if (total[f] > 0)
+        printf "coverage: %-28s %4d of %4d edges (%3.0f %%)\n", f, covered[f], total[f], 100 * covered[f] / total[f]
+    }' | sort

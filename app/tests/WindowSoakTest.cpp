@@ -120,7 +120,8 @@ class WindowSoak {
             ASSERT_EQ(label1, "");
             return;
         }
-        ASSERT_EQ(C().label2->text().toStdString(), last_->name);
+        const Expected& expected = *last_;
+        ASSERT_EQ(C().label2->text().toStdString(), expected.name);
         ASSERT_EQ(C().label3->text(), QString::number(last_->note / 12 - 1));
         const double hz = EqualTemperedHz(last_->note);
         const std::optional<double> reference = Number(C().label4->text(), "Hz");

@@ -103,7 +103,7 @@ Measurement InState(double state) {
     if (state == 1) {
         m.Advance(100, 440.0, ".");  // too loud: starts the count only
     }
-    for (double s = 2; s <= state; ++s) {
+    for (int s = 2; s <= state; ++s) {
         m.Advance(50, 440.0, ".");
     }
     EXPECT_EQ(m.SamplingState(), state);

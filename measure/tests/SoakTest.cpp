@@ -398,6 +398,7 @@ TEST(Soak, AMillionBlocksWithoutAllocationGrowthOrBadState) {
     constexpr int kThreads = 2;
 
     std::vector<std::unique_ptr<Soaker>> soakers;
+    soakers.reserve(kThreads);
     for (int i = 0; i < kThreads; ++i) {
         soakers.push_back(std::make_unique<Soaker>(notes, others, 0x9E3779B9U + 7919U * i));
     }

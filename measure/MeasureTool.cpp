@@ -1,8 +1,14 @@
 #include "measure/MeasureTool.h"
 
+#include <poll.h>
+
 #include <charconv>
+#include <chrono>
+#include <memory>
 #include <ostream>
 
+#include "capture/BlockRing.h"
+#include "capture/CaptureDevice.h"
 #include "measure/MeasuringCycle.h"
 #include "measure/WavReader.h"
 #include "reference/Numbers.h"
@@ -33,6 +39,51 @@ std::optional<long long> ParseInteger(const std::string& text) {
         return std::nullopt;
     }
     return value;
+}
+
+// Measures `blocks` blocks from recorder. The blocks are taken as they come:
+// the ring keeps the newest when this falls behind.
+int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder, std::ostream& out,
+           std::ostream& err) {
+    auto ring = std::make_unique<BlockRing>();
+    std::string error;
+    if (!recorder.Start(*ring, error)) {
+        err << "harmolune-measure: cannot record from the default input: " << error << '\n';
+        return 2;
+    }
+    long long taken = 0;
+    bool silent = false;
+    const BlockSource next = [&](Block& block) {
+        if (taken == blocks) {
+            return false;
+        }
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kRecordPatienceMs);
+        while (!ring->Pop(block)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                silent = true;
+                return false;
+            }
+            // Without an eventfd the ring must be polled; 10 ms is a tenth of a block.
+            const int fd = ring->WakeUpFd();
+            pollfd wake{fd, POLLIN, 0};
+            poll(&wake, fd >= 0 ? 1 : 0, fd >= 0 ? static_cast<int>(left.count()) : 10);
+            ring->ClearWakeUp();
+        }
+        ++taken;
+        return true;
+    };
+    RunMeasurement(note, next, out);
+    recorder.Stop();
+    if (silent) {
+        err << "harmolune-measure: no sound came from the default input for "
+            << kRecordPatienceMs / 1000 << " s; " << taken << " of " << blocks
+            << " blocks measured\n";
+        return 2;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -123,7 +174,8 @@ void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostrea
     out << "result\t" << cycle.Label1() << '\n';
 }
 
-int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                CaptureDevice* recorder) {
     std::string error;
     const std::optional<MeasureOptions> options = ParseMeasureOptions(args, error);
     if (!options) {
@@ -133,9 +185,12 @@ int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::os
     const NoteChoice note = options->string ? ChooseString(*options->string, ".")
                                             : ChooseKey(*options->key, *options->octave, ".");
     if (options->recordBlocks) {
-        err << "harmolune-measure: recording from the default input is not available in this "
-               "build\n";
-        return 2;
+        if (recorder == nullptr) {
+            err << "harmolune-measure: recording from the default input is not available in "
+                   "this build\n";
+            return 2;
+        }
+        return Record(note, *options->recordBlocks, *recorder, out, err);
     }
     WavReader wav;
     if (!wav.Open(options->file, error)) {

@@ -14,6 +14,8 @@
 
 namespace harmolune {
 
+class CaptureDevice;
+
 struct MeasureOptions {
     std::optional<int> key;
     std::optional<int> octave;
@@ -35,8 +37,14 @@ using BlockSource = std::function<bool(Block&)>;
 // Prints the note line, the header, one line per block and the result line.
 void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out);
 
-// The whole tool: returns the exit status (0, or 2 for bad arguments or a
-// file that cannot be measured).
-int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// The whole tool: returns the exit status (0, or 2 for bad arguments, a file
+// that cannot be measured, or a recording that cannot start or stops giving
+// blocks). recorder serves --record; without one, --record is refused.
+int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                CaptureDevice* recorder = nullptr);
+
+// How long --record waits for a block before it gives up. A fresh sound
+// server can hold the first block back for about 2 s.
+inline constexpr int kRecordPatienceMs = 5000;
 
 }  // namespace harmolune

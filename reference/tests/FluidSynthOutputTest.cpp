@@ -30,10 +30,10 @@ FluidSynthOptions Offline(double gain) {
 // One block of the synthesiser's output as 8-bit unsigned mono, the way the
 // capture would see it played back.
 Block RenderBlock(FluidSynthOutput& synth) {
-    std::vector<std::int16_t> stereo(2 * kFrameLength);
+    std::vector<std::int16_t> stereo(std::size_t{2} * kFrameLength);
     synth.Render(stereo.data(), kFrameLength);
     Block block;
-    for (int i = 0; i < kFrameLength; ++i) {
+    for (std::size_t i = 0; i < kFrameLength; ++i) {
         const double mono = (stereo[2 * i] + stereo[2 * i + 1]) / 2.0;
         block[i] = static_cast<std::uint8_t>(std::clamp(128 + std::lround(mono / 256), 0L, 255L));
     }
@@ -134,8 +134,8 @@ TEST(FluidSynthOutput, ANoteOffEndsTheNote) {
     // From a quarter of a second on, the held guitar note still rings and the
     // released one has died away.
     const auto blockLevel = [](const std::vector<std::uint8_t>& samples, int b) {
-        return PeakLevel(
-            {samples.begin() + b * kFrameLength, samples.begin() + (b + 1) * kFrameLength});
+        const auto first = static_cast<std::ptrdiff_t>(b) * kFrameLength;
+        return PeakLevel({samples.begin() + first, samples.begin() + first + kFrameLength});
     };
     for (int b = 2; b < 6; ++b) {
         EXPECT_GE(blockLevel(held, b), 5) << "block " << b;
@@ -154,7 +154,7 @@ TEST(FluidSynthOutput, AMissingSoundFontIsOneLineOnStderrAndNothingElse) {
         EXPECT_FALSE(synth.WaitUntilLoaded());
         tone.SoundNote(0, 69);
         // Silence, but for FluidSynth's dither of one step.
-        std::vector<std::int16_t> stereo(2 * 4096, 1000);
+        std::vector<std::int16_t> stereo(std::size_t{2} * 4096, 1000);
         synth.Render(stereo.data(), 4096);
         for (std::int16_t s : stereo) {
             ASSERT_LE(std::abs(s), 1);

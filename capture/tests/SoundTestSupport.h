@@ -1,0 +1,160 @@
+#pragma once
+// What the sound tests share: whether the private sound server of
+// scripts/run-tests.sh is there, child processes (paplay, pactl, the tools
+// under test) with their output in files, and a private server of a test's
+// own, for the tests that kill it.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace harmolune::testing {
+
+// scripts/run-tests.sh exports this with PULSE_SERVER once its server answers.
+inline bool HaveTestSoundServer() {
+    const char* value = std::getenv("HARMOLUNE_SOUND_SERVER");
+    return value != nullptr && std::string(value) == "private";
+}
+
+#define SKIP_WITHOUT_TEST_SOUND_SERVER()                                              \
+    do {                                                                              \
+        if (!::harmolune::testing::HaveTestSoundServer()) {                           \
+            GTEST_SKIP() << "needs the private sound server of scripts/run-tests.sh"; \
+        }                                                                             \
+    } while (false)
+
+inline std::string ReadWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A program run with its stdout and stderr in files. Killed if still running
+// when the object goes.
+class Child {
+  public:
+    Child(const std::vector<std::string>& argv, const std::filesystem::path& outFile,
+          const std::filesystem::path& errFile,
+          const std::vector<std::string>& extraEnvironment = {}) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, STDOUT_FILENO);
+            dup2(err, STDERR_FILENO);
+            for (const std::string& assignment : extraEnvironment) {
+                putenv(const_cast<char*>(assignment.c_str()));
+            }
+            std::vector<char*> args;
+            for (const std::string& a : argv) {
+                args.push_back(const_cast<char*>(a.c_str()));
+            }
+            args.push_back(nullptr);
+            execvp(args[0], args.data());
+            _exit(127);
+        }
+    }
+    ~Child() {
+        if (pid_ > 0 && !waited_) {
+            kill(pid_, SIGKILL);
+            Wait();
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // The exit status, or 128 + the signal that ended it.
+    int Wait() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        waited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    void Kill(int signal) { kill(pid_, signal); }
+    pid_t Pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = -1;
+    bool waited_ = false;
+};
+
+// Runs a program to its end; returns its exit status.
+inline int Run(const std::vector<std::string>& argv) {
+    Child child(argv, "/dev/null", "/dev/null");
+    return child.Wait();
+}
+
+// The capture level, as a user turns up a microphone: PulseAudio volumes are
+// cubic, 126 % is about twice the amplitude.
+inline int SetCaptureVolume(const std::string& percent) {
+    return Run({"pactl", "set-source-volume", "@DEFAULT_SOURCE@", percent});
+}
+
+// A PulseAudio server of the test's own, with one silent sink whose monitor is
+// the default source, for tests that kill it. Clients reach it through the
+// PULSE_SERVER that Environment() names.
+class PrivateSoundServer {
+  public:
+    explicit PrivateSoundServer(const std::filesystem::path& dir) : dir_(dir) {
+        std::filesystem::create_directories(dir / "runtime");
+        std::filesystem::create_directories(dir / "home");
+        std::filesystem::permissions(dir / "runtime", std::filesystem::perms::owner_all);
+        socket_ = (dir / "runtime" / "native").string();
+        std::ofstream pa(dir / "server.pa");
+        pa << "load-module module-native-protocol-unix socket=" << socket_
+           << " auth-anonymous=1\n"
+              "load-module module-null-sink sink_name=test_out\n"
+              "set-default-sink test_out\n"
+              "set-default-source test_out.monitor\n";
+        pa.close();
+        server_ = std::make_unique<Child>(
+            std::vector<std::string>{"pulseaudio", "-n", "-F", (dir / "server.pa").string(),
+                                     "--exit-idle-time=-1", "--daemonize=no"},
+            dir / "server.out", dir / "server.err",
+            std::vector<std::string>{"XDG_RUNTIME_DIR=" + (dir / "runtime").string(),
+                                     "HOME=" + (dir / "home").string()});
+    }
+
+    // PULSE_SERVER for the clients.
+    std::string Address() const { return "unix:" + socket_; }
+
+    // Waits up to 10 s for the server to answer; false if it never does.
+    bool WaitUntilReady() const {
+        const std::string env = "PULSE_SERVER=" + Address();
+        for (int i = 0; i < 100; ++i) {
+            Child info({"pactl", "info"}, "/dev/null", "/dev/null", {env});
+            if (info.Wait() == 0) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
+    void Kill() {
+        if (server_) {
+            server_->Kill(SIGKILL);
+            server_->Wait();
+            server_.reset();
+        }
+    }
+
+  private:
+    std::filesystem::path dir_;
+    std::string socket_;
+    std::unique_ptr<Child> server_;
+};
+
+}  // namespace harmolune::testing

@@ -1,0 +1,81 @@
+// harmolune-measure --record end to end, through the private sound server of
+// scripts/run-tests.sh: a tone made here is played into the server's sink
+// with paplay while the real tool records the sink's monitor, and the tool
+// reads the tone's frequency to within half a hertz with nothing on stderr.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <thread>
+
+#include "capture/Block.h"
+#include "capture/tests/SoundTestSupport.h"
+#include "measure/tests/WavFiles.h"
+
+namespace harmolune {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Child;
+using testing::ReadWholeFile;
+using testing::TempDir;
+
+struct LiveCase {
+    std::vector<std::string> note;  // the tool's note arguments
+    double toneHz;                  // what is played
+};
+
+void PrintTo(const LiveCase& c, std::ostream* os) {
+    for (const std::string& a : c.note) {
+        *os << a << ' ';
+    }
+    *os << "playing " << c.toneHz << " Hz";
+}
+
+class RecordEndToEnd : public ::testing::TestWithParam<LiveCase> {};
+
+TEST_P(RecordEndToEnd, MeasuresThePlayedToneWithinHalfAHertz) {
+    SKIP_WITHOUT_TEST_SOUND_SERVER();
+    const LiveCase& c = GetParam();
+    ASSERT_EQ(testing::SetCaptureVolume("100%"), 0);
+    TempDir dir;
+    // Three seconds at level 60 of 128, inside the accepted 32 to 90.
+    testing::WavSpec tone;
+    for (int t = 0; t < 3 * kSampleRate; ++t) {
+        tone.samples.push_back(static_cast<std::uint8_t>(
+            128 + std::lround(60 * std::sin(2 * M_PI * c.toneHz * t / kSampleRate))));
+    }
+    testing::WriteFile(dir / "tone.wav", testing::WavBytes(tone));
+
+    std::vector<std::string> args{HARMOLUNE_MEASURE_TOOL};
+    args.insert(args.end(), c.note.begin(), c.note.end());
+    args.insert(args.end(), {"--record", "48"});
+    Child tool(args, dir / "tool.out", dir / "tool.err");
+    std::this_thread::sleep_for(600ms);
+    Child player({"paplay", (dir / "tone.wav").string()}, dir / "play.out", dir / "play.err");
+    ASSERT_EQ(player.Wait(), 0) << ReadWholeFile(dir / "play.err");
+    ASSERT_EQ(tool.Wait(), 0) << ReadWholeFile(dir / "tool.err");
+
+    EXPECT_EQ(ReadWholeFile(dir / "tool.err"), "");
+    const std::string out = ReadWholeFile(dir / "tool.out");
+    const std::size_t at = out.rfind("result\t");
+    ASSERT_NE(at, std::string::npos) << out;
+    const std::string result = out.substr(at + 7);
+    ASSERT_NE(result.find(" Hz"), std::string::npos) << "no mean: " << out;
+    EXPECT_NEAR(std::stod(result), c.toneHz, 0.5) << out;
+}
+
+// The keys and strings the tool is told, and tones on and off their pitch:
+// a tuner has to read an instrument that is out of tune. No tone sits on a
+// multiple of 8 Hz: a tone in the middle of a bin leaves its two neighbours,
+// and so the estimate, to the quantisation noise (the method, not the sound
+// path).
+INSTANTIATE_TEST_SUITE_P(Tones, RecordEndToEnd,
+                         ::testing::Values(LiveCase{{"--key", "9", "--octave", "4"}, 441.3},
+                                           LiveCase{{"--key", "9", "--octave", "4"}, 443.0},
+                                           LiveCase{{"--string", "4"}, 82.41},
+                                           LiveCase{{"--string", "19"}, 196.0},
+                                           LiveCase{{"--key", "0", "--octave", "6"}, 1046.5}));
+
+}  // namespace
+}  // namespace harmolune

@@ -3,26 +3,37 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <memory>
 
 #include "app/MainWindow.h"
 #include "app/Settings.h"
 #include "app/TerminationSignals.h"
 #include "capture/CaptureDevice.h"
 #include "reference/MidiOutput.h"
+#ifdef HARMOLUNE_HAVE_SOUND
+#include "capture/PortAudioCapture.h"
+#include "reference/FluidSynthOutput.h"
+#endif
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
 
-    // The sound backends.
-    harmolune::NoMidiOutput midi;
-    harmolune::NoCapture capture;
+    // The sound backends: FluidSynth for the reference tone, PortAudio for the
+    // microphone.
+#ifdef HARMOLUNE_HAVE_SOUND
+    const std::unique_ptr<harmolune::MidiOutput> midi = harmolune::MakeFluidSynthOutput();
+    const std::unique_ptr<harmolune::CaptureDevice> capture = harmolune::MakePortAudioCapture();
+#else
+    const auto midi = std::make_unique<harmolune::NoMidiOutput>();
+    const auto capture = std::make_unique<harmolune::NoCapture>();
+#endif
 
     const std::string settings =
         harmolune::SettingsPath(QCoreApplication::applicationDirPath().toStdString(),
                                 qEnvironmentVariable("XDG_CONFIG_HOME").toStdString(),
                                 qEnvironmentVariable("HOME").toStdString());
 
-    harmolune::MainWindow window(midi, capture, settings);
+    harmolune::MainWindow window(*midi, *capture, settings);
     harmolune::TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &harmolune::TerminationSignals::Received, &window,
                      &harmolune::MainWindow::CloseNow);

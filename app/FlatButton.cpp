@@ -1,5 +1,6 @@
 #include "app/FlatButton.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 
 namespace harmolune {
@@ -7,6 +8,11 @@ namespace harmolune {
 FlatButton::FlatButton(int index, const QString& tag, QColor fill, QWidget* parent)
     : QAbstractButton(parent), index_(index), tag_(tag), fill_(fill) {
     setProperty("Tag", tag);
+    setFocusPolicy(Qt::TabFocus);
+}
+
+QColor FlatButton::FocusColour() const {
+    return fill_.lightness() < 128 ? QColor(255, 255, 255) : QColor(0, 0, 0);
 }
 
 void FlatButton::paintEvent(QPaintEvent*) {
@@ -16,6 +22,22 @@ void FlatButton::paintEvent(QPaintEvent*) {
     // by exactly that pixel, so the two outlines fall on the same column.
     p.setPen(QColor(0, 0, 0));
     p.drawRect(rect().adjusted(0, 0, -1, -1));
+    if (hasFocus()) {
+        // Two pixels wide, two in from the edge: clear of the outline, and
+        // it still fits the 13-pixel string buttons.
+        p.setPen(QPen(FocusColour(), 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        p.drawRect(QRectF(rect()).adjusted(3, 3, -3, -3));
+    }
+}
+
+void FlatButton::keyPressEvent(QKeyEvent* event) {
+    // QAbstractButton presses on Space only.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        !event->isAutoRepeat()) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 }  // namespace harmolune

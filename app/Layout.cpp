@@ -10,7 +10,9 @@
 #include <QTextBrowser>
 #include <map>
 #include <string_view>
+#include <vector>
 
+#include "app/Accessibility.h"
 #include "app/FlatButton.h"
 #include "reference/Notes.h"
 
@@ -44,6 +46,9 @@ struct Row {
     QRgb colour = 0;
     Qt::Alignment align = Qt::AlignCenter;
     int penPx = 0;
+    // What a screen reader calls it; a display's is its heading, read
+    // before its value. Keys and strings take theirs from the note tables.
+    std::string_view accessibleName = {};
 };
 
 constexpr QRgb kWhite = 0xFFFFFF;
@@ -51,13 +56,16 @@ constexpr QRgb kStringRed = 0x400000;
 constexpr QRgb kBrass = 0xC0C000;
 constexpr QRgb kSteel = 0xC0C0C0;
 constexpr Qt::Alignment kRight = Qt::AlignRight | Qt::AlignVCenter;
+// The two-line headings as a screen reader reads them.
+constexpr std::string_view kReference = "Fréquence référence";
+constexpr std::string_view kMeasured = "Fréquence instrument";
 
 // Within each container the first row lies on top.
 constexpr Row kRows[] = {
     {"Command1", "", Kind::Button, 10560, 120, 1035, 315, "Fermer", "Fermer l'aide"},
-    {"RichTextBox1", "", Kind::HelpView, 0, 0, 11895, 5535},
-    {"Frame3", "", Kind::Frame, 2340, 120, 2055, 2115},
-    {"Frame2", "", Kind::Frame, 120, 120, 2055, 2115},
+    {"RichTextBox1", "", Kind::HelpView, 0, 0, 11895, 5535, {}, {}, -1, 0, {}, 0, "Aide"},
+    {"Frame3", "", Kind::Frame, 2340, 120, 2055, 2115, {}, {}, -1, 0, {}, 0, "Guitare"},
+    {"Frame2", "", Kind::Frame, 120, 120, 2055, 2115, {}, {}, -1, 0, {}, 0, "Piano"},
     {"Frame1", "", Kind::BorderedFrame, 120, 3420, 4275, 615},
     {"Label8_1", "", Kind::Heading, 2880, 2640, 1455, 195, "instrument"},
     {"Label8_0", "", Kind::Heading, 2880, 2460, 1455, 195, "Fréquence"},
@@ -65,20 +73,20 @@ constexpr Row kRows[] = {
     {"Label7_0", "", Kind::Heading, 1320, 2460, 1515, 195, "Fréquence"},
     {"Label6", "", Kind::Heading, 720, 2520, 735, 195, "Octave"},
     {"Label5", "", Kind::Heading, 120, 2520, 795, 195, "Note"},
-    {"Label1", "", Kind::Display, 2880, 2820, 1515, 435, {}, {}, -1, 0, kRight},
-    {"Label4", "", Kind::Display, 1320, 2820, 1515, 435, {}, {}, -1, 0, kRight},
-    {"Label3", "", Kind::Display, 960, 2820, 315, 435},
-    {"Label2", "", Kind::Display, 120, 2820, 795, 435},
+    {"Label1", "", Kind::Display, 2880, 2820, 1515, 435, {}, {}, -1, 0, kRight, 0, kMeasured},
+    {"Label4", "", Kind::Display, 1320, 2820, 1515, 435, {}, {}, -1, 0, kRight, 0, kReference},
+    {"Label3", "", Kind::Display, 960, 2820, 315, 435, {}, {}, -1, 0, Qt::AlignCenter, 0, "Octave"},
+    {"Label2", "", Kind::Display, 120, 2820, 795, 435, {}, {}, -1, 0, Qt::AlignCenter, 0, "Note"},
 
     // Piano panel. Text1 covers the middle of HScroll1 and leaves 240 twips
     // of each end, the arrow buttons, uncovered.
-    {"Text1", "Frame2", Kind::TextBox, 840, 420, 435, 315, "0"},
+    {"Text1", "Frame2", Kind::TextBox, 840, 420, 435, 315, "0", {}, -1, 0, {}, 0, "Octave"},
     {"Clavier_1", "Frame2", Kind::Key, 300, 900, 195, 615, {}, {}, 1},
     {"Clavier_3", "Frame2", Kind::Key, 600, 900, 195, 615, {}, {}, 3},
     {"Clavier_6", "Frame2", Kind::Key, 1020, 900, 195, 615, {}, {}, 6},
     {"Clavier_8", "Frame2", Kind::Key, 1290, 900, 195, 615, {}, {}, 8},
     {"Clavier_10", "Frame2", Kind::Key, 1560, 900, 195, 615, {}, {}, 10},
-    {"HScroll1", "Frame2", Kind::ScrollBar, 600, 420, 915, 315},
+    {"HScroll1", "Frame2", Kind::ScrollBar, 600, 420, 915, 315, {}, {}, -1, 0, {}, 0, "Octave"},
     {"Clavier_0", "Frame2", Kind::Key, 180, 900, 255, 1035, {}, {}, 0},
     {"Clavier_2", "Frame2", Kind::Key, 420, 900, 255, 1035, {}, {}, 2},
     {"Clavier_4", "Frame2", Kind::Key, 660, 900, 255, 1035, {}, {}, 4},
@@ -149,6 +157,7 @@ QWidget* Make(const Row& r, QWidget* parent) {
         case Kind::Frame:
         case Kind::BorderedFrame: {
             auto* frame = new QFrame(parent);
+            accessibility::MarkGroup(*frame);
             if (r.kind == Kind::BorderedFrame) {
                 frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
             }
@@ -157,12 +166,16 @@ QWidget* Make(const Row& r, QWidget* parent) {
         }
         case Kind::Picture: {
             auto* picture = new QLabel(parent);
+            accessibility::MarkHidden(*picture);
             picture->setPixmap(QPixmap(Q(r.text)));
             w = picture;
             break;
         }
         case Kind::Heading: {
-            auto* heading = new QLabel(Q(r.text), parent);
+            // The display or control it labels says its words.
+            auto* heading = new QLabel(parent);
+            accessibility::MarkHidden(*heading);
+            heading->setText(Q(r.text));
             heading->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
             if (r.colour != 0) {
                 QPalette palette = heading->palette();
@@ -174,6 +187,7 @@ QWidget* Make(const Row& r, QWidget* parent) {
         }
         case Kind::Display: {
             auto* display = new QLabel(parent);
+            accessibility::MarkDisplay(*display, Q(r.accessibleName));
             display->setAutoFillBackground(true);
             QPalette palette = display->palette();
             palette.setColor(QPalette::Window, QColor(0, 0, 0));
@@ -190,17 +204,24 @@ QWidget* Make(const Row& r, QWidget* parent) {
             auto* button = new FlatButton(
                 r.index, Q(key.tag), key.black ? QColor(0, 0, 0) : QColor(255, 255, 255), parent);
             button->setToolTip(Q(key.tooltip));
+            button->setAccessibleName(Q(key.tag));
+            button->setAccessibleDescription(Q(key.tooltip));
             w = button;
             break;
         }
         case Kind::StringButton: {
             auto* button = new FlatButton(r.index, Q(StringTag(r.index)), QColor(r.colour), parent);
             button->setToolTip(Q(kStringTooltip));
+            // "Mi 2" and "Mi 4" tell the two Mi strings apart.
+            button->setAccessibleName(Q(StringTag(r.index)) + ' ' +
+                                      Q(ChooseString(r.index, ".").octaveText));
+            button->setAccessibleDescription(Q(kStringTooltip));
             w = button;
             break;
         }
         case Kind::Line: {
             auto* line = new QWidget(parent);
+            accessibility::MarkHidden(*line);
             line->setAutoFillBackground(true);
             QPalette palette = line->palette();
             palette.setColor(QPalette::Window, QColor(r.colour));
@@ -216,6 +237,10 @@ QWidget* Make(const Row& r, QWidget* parent) {
             bar->setRange(kMinOctave, kMaxOctave);
             bar->setSingleStep(1);
             bar->setPageStep(1);
+            // Reached with Tab; the arrow keys step the octave. A scroll bar
+            // inverts its keys by default, so that Left would raise it.
+            bar->setFocusPolicy(Qt::TabFocus);
+            bar->setInvertedControls(false);
             w = bar;
             break;
         }
@@ -225,11 +250,15 @@ QWidget* Make(const Row& r, QWidget* parent) {
             auto* text = new QLineEdit(Q(r.text), parent);
             text->setReadOnly(true);
             text->setAlignment(Qt::AlignCenter);
+            // The octave selector under it takes the keyboard instead.
+            text->setFocusPolicy(Qt::NoFocus);
             w = text;
             break;
         }
         case Kind::Button: {
             auto* button = new QPushButton(Q(r.text), parent);
+            // Enter and Return press it, as they press the keys.
+            button->setAutoDefault(true);
             w = button;
             break;
         }
@@ -247,6 +276,9 @@ QWidget* Make(const Row& r, QWidget* parent) {
     }
     if (!r.tooltip.empty()) {
         w->setToolTip(Q(r.tooltip));
+    }
+    if (!r.accessibleName.empty() && r.kind != Kind::Display) {
+        w->setAccessibleName(Q(r.accessibleName));
     }
     w->setObjectName(Q(r.name));
     w->setGeometry(box);
@@ -287,6 +319,18 @@ Controls BuildLayout(QWidget& form) {
     c.command2 = static_cast<QPushButton*>(made.at("Command2"));
     c.richTextBox1 = static_cast<QTextBrowser*>(made.at("RichTextBox1"));
     c.command1->hide();
+
+    // Tab goes through the keys in pitch order, the strings from the lowest,
+    // the octave selector, then the two buttons. At start the form itself
+    // holds the focus, so that nothing shows it until the first Tab.
+    std::vector<QWidget*> tabOrder(c.clavier.begin(), c.clavier.end());
+    tabOrder.insert(tabOrder.end(), c.corde.begin(), c.corde.end());
+    tabOrder.insert(tabOrder.end(), {c.hScroll1, c.command2, c.command0, c.command1});
+    for (std::size_t i = 1; i < tabOrder.size(); ++i) {
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    }
+    form.setFocusPolicy(Qt::ClickFocus);
+    form.setFocus();
     return c;
 }
 

@@ -55,8 +55,9 @@ struct Controls {
 };
 
 // Creates every control of the table inside form, in its container and
-// stacking order, sets the form's font and fixed client size, and returns
-// the controls the handlers need. Help and Command1 start hidden.
+// stacking order, with what screen readers call it, sets the form's font,
+// fixed client size and Tab order, and returns the controls the handlers
+// need. Help and Command1 start hidden.
 Controls BuildLayout(QWidget& form);
 
 }  // namespace harmolune

@@ -11,10 +11,12 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSocketNotifier>
 #include <QTextBrowser>
 #include <cstdio>
 
+#include "app/Accessibility.h"
 #include "app/FlatButton.h"
 #include "app/Settings.h"
 #include "capture/CaptureDevice.h"
@@ -36,6 +38,7 @@ MainWindow::MainWindow(MidiOutput& midi, CaptureDevice& capture, std::string set
       settingsPath_(std::move(settingsPath)),
       decimalSeparator_(QLocale::system().decimalPoint().toStdString()),
       tone_(midi) {
+    accessibility::MarkWindow(*this);
     setObjectName("Form1");
     setWindowTitle("Harmolune");
     QIcon icon;
@@ -54,6 +57,12 @@ MainWindow::MainWindow(MidiOutput& midi, CaptureDevice& capture, std::string set
     connect(c_.command0, &QPushButton::clicked, this, &MainWindow::OpenHelp);
     connect(c_.command1, &QPushButton::clicked, this, &MainWindow::CloseHelp);
     connect(c_.command2, &QPushButton::clicked, this, &MainWindow::OnSample);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (HelpOpen()) {
+            CloseHelp();
+        }
+    });
 }
 
 MainWindow::~MainWindow() {
@@ -154,6 +163,8 @@ bool MainWindow::HelpOpen() const { return !c_.command1->isHidden(); }
 void MainWindow::OpenHelp() {
     c_.richTextBox1->show();
     c_.command1->show();
+    CoverWithHelp(true);
+    c_.richTextBox1->setFocus(Qt::OtherFocusReason);
     // The frame is known only once the window is on screen; with no window
     // manager it is empty.
     const QSize frame = frameGeometry().size() - geometry().size();
@@ -163,9 +174,21 @@ void MainWindow::OpenHelp() {
 }
 
 void MainWindow::CloseHelp() {
+    CoverWithHelp(false);
     c_.richTextBox1->hide();
     c_.command1->hide();
     setFixedSize(layout::kClientSize);
+    c_.command0->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::CoverWithHelp(bool covered) {
+    // The pane lies over every other control. Hidden meanwhile, they are
+    // reached neither by Tab nor by a screen reader; nothing else changes.
+    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (w != c_.richTextBox1 && w != c_.command1) {
+            w->setVisible(!covered);
+        }
+    }
 }
 
 void MainWindow::CloseNow() {

@@ -36,8 +36,9 @@ class MainWindow : public QWidget {
     // then there is nothing to show.
     bool StartUp();
 
-    // Help pane. Open grows the window to 800 x 400 outer pixels; close gives
-    // it back its laid-out size.
+    // Help pane. Open grows the window to 800 x 400 outer pixels and puts the
+    // focus in the pane; close (also Escape) gives the window back its
+    // laid-out size and the focus to "Aide...".
     void OpenHelp();
     void CloseHelp();
     bool HelpOpen() const;
@@ -60,6 +61,7 @@ class MainWindow : public QWidget {
     void OnSample();
     void OnBlocksReady();
     void ShowMeasurement();
+    void CoverWithHelp(bool covered);
     void ShutDown();
 
     CaptureDevice& capture_;

@@ -1,0 +1,99 @@
+#include "app/Accessibility.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QLabel>
+#include <QVariant>
+
+namespace harmolune::accessibility {
+
+namespace {
+
+enum class Mark { Hidden = 1, Display, Group, Window };
+
+constexpr const char* kMarkProperty = "harmoluneAccessibleMark";
+constexpr const char* kHeadingProperty = "harmoluneAccessibleHeading";
+
+QAccessibleInterface* Factory(const QString&, QObject* object);
+
+void SetMark(QWidget& widget, Mark mark) {
+    static const bool installed = (QAccessible::installFactory(Factory), true);
+    (void)installed;
+    widget.setProperty(kMarkProperty, static_cast<int>(mark));
+}
+
+// Neither showing nor named: screen readers skip it. Qt 6.4 maps no role to
+// AT-SPI's "redundant object", so the state says it.
+class HiddenInterface : public QAccessibleWidget {
+  public:
+    explicit HiddenInterface(QWidget* widget)
+        : QAccessibleWidget(widget, QAccessible::StaticText) {}
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.invisible = true;
+        return s;
+    }
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name ? QString() : QAccessibleWidget::text(t);
+    }
+};
+
+class DisplayInterface : public QAccessibleWidget {
+  public:
+    explicit DisplayInterface(QLabel* display)
+        : QAccessibleWidget(display, QAccessible::StaticText) {}
+    QString text(QAccessible::Text t) const override {
+        if (t != QAccessible::Name) {
+            return QAccessibleWidget::text(t);
+        }
+        const QWidget* w = widget();
+        return DisplayName(w->property(kHeadingProperty).toString(),
+                           static_cast<const QLabel*>(w)->text());
+    }
+};
+
+QAccessibleInterface* Factory(const QString&, QObject* object) {
+    const QVariant mark = object->property(kMarkProperty);
+    if (!mark.isValid() || !object->isWidgetType()) {
+        return nullptr;
+    }
+    auto* widget = static_cast<QWidget*>(object);
+    switch (static_cast<Mark>(mark.toInt())) {
+        case Mark::Hidden:
+            return new HiddenInterface(widget);
+        case Mark::Display:
+            if (auto* label = qobject_cast<QLabel*>(widget)) {
+                return new DisplayInterface(label);
+            }
+            return nullptr;
+        case Mark::Group:
+            // Qt exposes a QFrame as a border, which AT-SPI calls a frame:
+            // a screen reader would take each panel for a window.
+            return new QAccessibleWidget(widget, QAccessible::Grouping);
+        case Mark::Window:
+            return new QAccessibleWidget(widget, QAccessible::Window);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void MarkHidden(QWidget& widget) { SetMark(widget, Mark::Hidden); }
+
+void MarkDisplay(QLabel& display, const QString& heading) {
+    display.setProperty(kHeadingProperty, heading);
+    SetMark(display, Mark::Display);
+}
+
+void MarkGroup(QWidget& frame) { SetMark(frame, Mark::Group); }
+
+void MarkWindow(QWidget& form) { SetMark(form, Mark::Window); }
+
+QString DisplayName(const QString& heading, const QString& value) {
+    if (value.isEmpty()) {
+        return heading;
+    }
+    return heading + QStringLiteral(" : ") + value;
+}
+
+}  // namespace harmolune::accessibility

@@ -12,7 +12,7 @@ packages=(
   portaudio19-dev libasound2-dev
   pulseaudio pulseaudio-utils sox
   desktop-file-utils appstream
-  xvfb xauth
+  xvfb xauth dbus at-spi2-core python3-pyatspi
   clang clang-tidy clang-format cppcheck libclang-rt-dev
 )
 

@@ -1,0 +1,385 @@
+#!/usr/bin/python3
+"""The window as a screen reader sees it, through the real accessibility bus.
+
+Starts its own X server (Xvfb), runs Harmolune on it with Qt's AT-SPI bridge
+switched on, and reads the window with pyatspi as a screen reader would:
+controls found by role and name, pressed through their accessible action,
+the displays read by name, the octave by value, the warning box as an alert.
+Run inside a private session bus, which also starts at-spi's own bus:
+
+    dbus-run-session -- /usr/bin/python3 window_bus_test.py path/to/harmolune
+
+The program runs from a copy in a temporary folder, so that the octave file
+it reads and writes beside itself is a scratch one. It is given a sound
+server that does not exist, so that nothing is played and the sound tests
+are not disturbed; the box saying that capture could not start is closed
+like any other alert.
+"""
+
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import pyatspi
+from gi.repository import GLib
+
+PROGRAM = None  # the harmolune executable under test, from the command line
+TIMEOUT_S = 10.0
+
+WARNING_TITLE = "Échantillonnage..."
+WARNING_TEXT = ("Précisez d'abord quelle note va être échantillonnée\n"
+                "en appuyant sur une touche du clavier ou une corde de la guitare")
+
+
+def poll(condition, timeout_s=TIMEOUT_S):
+    """Returns condition()'s first true value, or None after timeout_s.
+
+    A press takes effect on the program's next turn of its event loop, some
+    0.1 s later; events from the bus are delivered meanwhile."""
+    deadline = time.monotonic() + timeout_s
+    while True:
+        while GLib.MainContext.default().iteration(False):
+            pass
+        try:
+            value = condition()
+        except GLib.GError:  # an object that went away while being read
+            value = None
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(0.02)
+
+
+def walk(node):
+    for child in node:
+        if child is None:
+            continue
+        yield child
+        yield from walk(child)
+
+
+def showing(node):
+    return node.getState().contains(pyatspi.STATE_SHOWING)
+
+
+def find_all(root, role, name):
+    return [n for n in walk(root) if n.getRole() == role and n.name == name]
+
+
+def press(node):
+    action = node.queryAction()
+    for i in range(action.nActions):
+        if action.getName(i) == "Press":
+            action.doAction(i)
+            return
+    raise AssertionError(f"{node.name!r} has no press action")
+
+
+class XServer:
+    """Xvfb on the first free display, as Xvfb itself reports it."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp"],
+            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as reader:
+            number = reader.readline().strip()
+        if not number:
+            self.stop()
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+
+
+class Harmolune:
+    """One run of the program from a scratch folder, and its window on the bus."""
+
+    def __init__(self, display, octave_file=b"5\r\n"):
+        self.folder = tempfile.mkdtemp(prefix="harmolune-a11y-")
+        program = os.path.join(self.folder, "harmolune")
+        shutil.copy(PROGRAM, program)
+        with open(os.path.join(self.folder, "Harmolune.ini"), "wb") as f:
+            f.write(octave_file)
+        env = dict(os.environ,
+                   DISPLAY=display, QT_QPA_PLATFORM="xcb",
+                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                   LANG="fr_FR.UTF-8", LC_ALL="fr_FR.UTF-8",
+                   XDG_RUNTIME_DIR=self.folder, HOME=self.folder,
+                   PULSE_SERVER="unix:" + os.path.join(self.folder, "no-sound-server"))
+        self.log = open(os.path.join(self.folder, "log.txt"), "w+")
+        self.process = subprocess.Popen([program], env=env, stdout=self.log,
+                                        stderr=subprocess.STDOUT)
+        try:
+            self._find_window()
+        except BaseException:
+            self.remove()
+            raise
+
+    def _find_window(self):
+        self.app = poll(self._application)
+        if self.app is None:
+            raise RuntimeError("harmolune did not appear on the accessibility bus")
+        # The start-up box (capture could not start), if any, is closed first.
+        self.startup_alert = None
+        self.window = poll(self._window_or_alert)
+        if self.window is not None and self.window.getRole() == pyatspi.ROLE_ALERT:
+            self.startup_alert = (self.window.name, self.alert_texts(self.window))
+            press(find_all(self.window, pyatspi.ROLE_PUSH_BUTTON, "OK")[0])
+            self.window = poll(self._window)
+        if self.window is None:
+            raise RuntimeError("the window did not show")
+
+    def _application(self):
+        desktop = pyatspi.Registry.getDesktop(0)
+        for app in desktop:
+            if app is not None and app.get_process_id() == self.process.pid:
+                return app
+        return None
+
+    def _window(self):
+        for top in self.app:
+            if top is not None and top.name == "Harmolune" and showing(top) \
+                    and top.getRole() != pyatspi.ROLE_ALERT:
+                return top
+        return None
+
+    def _window_or_alert(self):
+        return self.alert() or self._window()
+
+    def alert(self):
+        for top in self.app:
+            if top is not None and top.getRole() == pyatspi.ROLE_ALERT and showing(top):
+                return top
+        return None
+
+    @staticmethod
+    def alert_texts(alert):
+        return [n.name for n in walk(alert) if n.getRole() == pyatspi.ROLE_LABEL and n.name]
+
+    def one(self, role, name):
+        found = find_all(self.window, role, name)
+        if len(found) != 1:
+            raise AssertionError(f"{len(found)} {pyatspi.Role(role)} named {name!r}")
+        return found[0]
+
+    def displays(self):
+        """The names of the four displays, left to right; None for one not
+        found exactly once among the labels that show."""
+        labels = [n.name for n in walk(self.window)
+                  if n.getRole() == pyatspi.ROLE_LABEL and showing(n)]
+        names = []
+        for heading in ("Note", "Octave", "Fréquence référence", "Fréquence instrument"):
+            found = [n for n in labels if n == heading or n.startswith(heading + " : ")]
+            names.append(found[0] if len(found) == 1 else None)
+        return names
+
+    def stop(self):
+        # What logging out does: SIGTERM, the octave saved, the window closed.
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.log.close()
+
+    def octave_file(self):
+        with open(os.path.join(self.folder, "Harmolune.ini"), "rb") as f:
+            return f.read()
+
+    def remove(self):
+        self.stop()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
+X = None
+
+
+def setUpModule():
+    global X
+    X = XServer()
+
+
+def tearDownModule():
+    X.stop()
+
+
+class WindowOnTheBus(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.h = Harmolune(X.display)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.h.remove()
+
+    def set_octave(self, octave):
+        bar = self.h.one(pyatspi.ROLE_SCROLL_BAR, "Octave")
+        bar.queryValue().currentValue = octave
+        text = self.h.one(pyatspi.ROLE_TEXT, "Octave").queryText()
+        self.assertTrue(poll(lambda: text.getText(0, -1) == str(octave)), f"octave {octave}")
+
+    def choose(self, name, octave=None):
+        if octave is not None:
+            self.set_octave(octave)
+        press(self.h.one(pyatspi.ROLE_PUSH_BUTTON, name))
+
+    def test_the_window_is_a_frame_named_harmolune(self):
+        self.assertEqual(self.h.window.getRole(), pyatspi.ROLE_FRAME)
+        if self.h.startup_alert is not None:
+            title, texts = self.h.startup_alert
+            self.assertEqual(title, "Harmolune")
+            self.assertTrue(texts and texts[0], "the start-up box says why")
+
+    def test_every_control_has_its_french_name_and_description(self):
+        button = pyatspi.ROLE_PUSH_BUTTON
+        cases = [
+            (button, "Do", "Jouer DO"), (button, "Do#", "Jouer Do#"),
+            (button, "Ré", "Jouer Ré"), (button, "Mib", "Jouer Mib"),
+            (button, "Mi", "Jouer Mi"), (button, "Fa", "Jouer Fa"),
+            (button, "Fa#", "Jouer Fa#"), (button, "Sol", "Jouer Sol"),
+            (button, "Sol#", "Jouer Sol#"), (button, "La", "Jouer La"),
+            (button, "Sib", "Jouer Sib"), (button, "Si", "Jouer Si"),
+            (button, "Mi 2", "Gratter cette corde"), (button, "La 2", "Gratter cette corde"),
+            (button, "Ré 3", "Gratter cette corde"), (button, "Sol 3", "Gratter cette corde"),
+            (button, "Si 3", "Gratter cette corde"), (button, "Mi 4", "Gratter cette corde"),
+            (button, "Échantillonner l'instrument", ""),
+            (button, "Aide...", "Afficher l'aide..."),
+            (pyatspi.ROLE_SCROLL_BAR, "Octave", ""),
+            (pyatspi.ROLE_TEXT, "Octave", ""),
+            (pyatspi.ROLE_PANEL, "Piano", ""),
+            (pyatspi.ROLE_PANEL, "Guitare", ""),
+        ]
+        for role, name, description in cases:
+            with self.subTest(name=name, role=role):
+                node = self.h.one(role, name)
+                self.assertEqual(node.description, description)
+                self.assertTrue(showing(node))
+                if role == button and name not in ("Aide...", "Échantillonner l'instrument"):
+                    self.assertTrue(node.getState().contains(pyatspi.STATE_FOCUSABLE))
+
+    def test_headings_and_decorations_are_not_read(self):
+        # The headings' words are in the displays' names; the pictures and
+        # strings of the guitar say nothing. What shows and has a name is
+        # what a screen reader reads: the headings must not be among it.
+        read = [(n.getRoleName(), n.name) for n in walk(self.h.window)
+                if showing(n) and n.name]
+        labels = sorted(name for role, name in read if role == "label")
+        self.assertEqual(len(labels), 4, labels)
+        for heading in ("Note", "Octave", "Fréquence référence", "Fréquence instrument"):
+            self.assertEqual(len([n for n in labels if n.split(" : ")[0] == heading]), 1,
+                             (heading, labels))
+        for word in ("Fréquence", "référence", "instrument"):
+            self.assertNotIn(word, labels)
+        self.assertFalse([n for n in walk(self.h.window)
+                          if n.getRole() == pyatspi.ROLE_IMAGE and showing(n)])
+        others = sorted((role, name) for role, name in read if role != "label")
+        self.assertEqual(len(others), 12 + 6 + 2 + 2 + 2, others)
+
+    def test_the_octave_is_a_value_from_minus_one_to_eight(self):
+        value = self.h.one(pyatspi.ROLE_SCROLL_BAR, "Octave").queryValue()
+        self.assertEqual((value.minimumValue, value.maximumValue), (-1, 8))
+        self.set_octave(5)  # also what the octave file says at start
+        for wanted, shown in ((7, "7"), (-1, "-1"), (12, "8"), (-3, "-1"), (5, "5")):
+            with self.subTest(wanted=wanted):
+                value.currentValue = wanted
+                text = self.h.one(pyatspi.ROLE_TEXT, "Octave").queryText()
+                self.assertTrue(poll(lambda: text.getText(0, -1) == shown), text.getText(0, -1))
+                self.assertEqual(value.currentValue, int(shown))
+
+    def test_a_pressed_key_or_string_is_read_on_the_displays(self):
+        # Under French settings: a decimal comma.
+        cases = [
+            ("La", 4, ["Note : La", "Octave : 4", "Fréquence référence : 440,00Hz"]),
+            ("Do", -1, ["Note : Do", "Octave : -1", "Fréquence référence : 8,18Hz"]),
+            ("Do#", 8, ["Note : Do#", "Octave : 8", "Fréquence référence : 4434,92Hz"]),
+            ("Mi 2", None, ["Note : Mi", "Octave : 2", "Fréquence référence : 82,41Hz"]),
+            ("Si 3", None, ["Note : Si", "Octave : 3", "Fréquence référence : 246,94Hz"]),
+            ("Mi 4", None, ["Note : Mi", "Octave : 4", "Fréquence référence : 329,63Hz"]),
+        ]
+        for name, octave, expected in cases:
+            with self.subTest(name=name, octave=octave):
+                self.choose(name, octave)
+                shown = poll(lambda: self.h.displays()[:3] == expected)
+                self.assertTrue(shown, self.h.displays())
+
+    def test_the_measurement_is_announced_as_it_changes(self):
+        heard = []
+
+        def on_name(event):
+            if event.source is not None and event.source.getRole() == pyatspi.ROLE_LABEL:
+                heard.append(event.source.name)
+
+        pyatspi.Registry.registerEventListener(on_name, "object:property-change:accessible-name")
+        try:
+            self.choose("La", 4)
+            self.assertTrue(poll(lambda: "Fréquence référence : 440,00Hz" in heard), heard)
+            press(self.h.one(pyatspi.ROLE_PUSH_BUTTON, "Échantillonner l'instrument"))
+            self.assertTrue(poll(lambda: "Fréquence instrument : ...Hz" in heard), heard)
+            self.assertEqual(self.h.displays()[3], "Fréquence instrument : ...Hz")
+            # Another note drops the open measurement: the display empties.
+            heard.clear()
+            self.choose("Mi 2")
+            self.assertTrue(poll(lambda: "Fréquence instrument" in heard), heard)
+            self.assertEqual(self.h.displays()[3], "Fréquence instrument")
+        finally:
+            pyatspi.Registry.deregisterEventListener(on_name,
+                                                     "object:property-change:accessible-name")
+
+    def test_help_hides_the_controls_under_it_until_closed(self):
+        press(self.h.one(pyatspi.ROLE_PUSH_BUTTON, "Aide..."))
+        fermer = self.h.one(pyatspi.ROLE_PUSH_BUTTON, "Fermer")
+        self.assertTrue(poll(lambda: showing(fermer)))
+        self.assertEqual(fermer.description, "Fermer l'aide")
+        la = self.h.one(pyatspi.ROLE_PUSH_BUTTON, "La")
+        self.assertTrue(poll(lambda: not showing(la)), "the keys are covered")
+        press(fermer)
+        self.assertTrue(poll(lambda: showing(la) and not showing(fermer)))
+
+
+class FreshStart(unittest.TestCase):
+    """A program of its own for each case: no note chosen yet."""
+
+    def setUp(self):
+        self.h = Harmolune(X.display, octave_file=b"")
+
+    def tearDown(self):
+        self.h.remove()
+
+    def test_sampling_shows_the_warning_as_an_alert_with_title_and_both_lines(self):
+        press(self.h.one(pyatspi.ROLE_PUSH_BUTTON, "Échantillonner l'instrument"))
+        alert = poll(self.h.alert)
+        self.assertIsNotNone(alert)
+        self.assertEqual(alert.name, WARNING_TITLE)
+        self.assertIn(WARNING_TEXT, Harmolune.alert_texts(alert))
+        press(find_all(alert, pyatspi.ROLE_PUSH_BUTTON, "OK")[0])
+        self.assertTrue(poll(lambda: self.h.alert() is None))
+        self.assertEqual(self.h.displays()[3], "Fréquence instrument")
+        # An empty octave file starts in octave 3.
+        text = self.h.one(pyatspi.ROLE_TEXT, "Octave").queryText()
+        self.assertEqual(text.getText(0, -1), "3")
+
+    def test_the_octave_chosen_is_saved_in_the_scratch_file(self):
+        self.h.one(pyatspi.ROLE_SCROLL_BAR, "Octave").queryValue().currentValue = 6
+        text = self.h.one(pyatspi.ROLE_TEXT, "Octave").queryText()
+        self.assertTrue(poll(lambda: text.getText(0, -1) == "6"))
+        self.h.stop()
+        self.assertEqual(self.h.octave_file(), b"6\r\n")
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        sys.exit("usage: window_bus_test.py HARMOLUNE [unittest arguments]")
+    PROGRAM = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

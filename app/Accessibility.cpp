@@ -2,7 +2,9 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QEvent>
 #include <QLabel>
+#include <QPalette>
 #include <QVariant>
 
 namespace harmolune::accessibility {
@@ -76,6 +78,31 @@ QAccessibleInterface* Factory(const QString&, QObject* object) {
     return nullptr;
 }
 
+class FocusShower : public QObject {
+  public:
+    FocusShower(QWidget& selector, QWidget& readOut)
+        : QObject(&selector), readOut_(readOut), normal_(readOut.palette()) {
+        selector.installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::FocusIn) {
+            QPalette focused = normal_;
+            focused.setColor(QPalette::Base, normal_.color(QPalette::Highlight));
+            focused.setColor(QPalette::Text, normal_.color(QPalette::HighlightedText));
+            readOut_.setPalette(focused);
+        } else if (event->type() == QEvent::FocusOut) {
+            readOut_.setPalette(normal_);
+        }
+        return false;
+    }
+
+  private:
+    QWidget& readOut_;
+    const QPalette normal_;
+};
+
 }  // namespace
 
 void MarkHidden(QWidget& widget) { SetMark(widget, Mark::Hidden); }
@@ -88,6 +115,8 @@ void MarkDisplay(QLabel& display, const QString& heading) {
 void MarkGroup(QWidget& frame) { SetMark(frame, Mark::Group); }
 
 void MarkWindow(QWidget& form) { SetMark(form, Mark::Window); }
+
+void ShowFocusOf(QWidget& selector, QWidget& readOut) { new FocusShower(selector, readOut); }
 
 QString DisplayName(const QString& heading, const QString& value) {
     if (value.isEmpty()) {

@@ -30,6 +30,11 @@ void MarkGroup(QWidget& frame);
 // The top-level form: a window named by its title.
 void MarkWindow(QWidget& form);
 
+// While selector has the focus, readOut shows it in the highlight colours:
+// the octave scroll bar draws no focus of its own, and its read-out covers
+// the middle of it.
+void ShowFocusOf(QWidget& selector, QWidget& readOut);
+
 // "Note : La" (a French space before the colon); the heading alone while the
 // display is empty.
 QString DisplayName(const QString& heading, const QString& value);

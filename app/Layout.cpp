@@ -329,6 +329,7 @@ Controls BuildLayout(QWidget& form) {
     for (std::size_t i = 1; i < tabOrder.size(); ++i) {
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }
+    accessibility::ShowFocusOf(*c.hScroll1, *c.text1);
     form.setFocusPolicy(Qt::ClickFocus);
     form.setFocus();
     return c;

@@ -276,6 +276,19 @@ INSTANTIATE_TEST_SUITE_P(
                     FrameCase{"Corde_19", 0x400000, 0xFFFFFF, {3, 6}}),   // string, left edge
     [](const testing::TestParamInfo<FrameCase>& info) { return std::string(info.param.button); });
 
+TEST_F(KeyboardTest, TheReadOutIsHighlightedWhileTheSelectorHasTheFocus) {
+    Start();
+    const QImage before = C().text1->grab().toImage();
+    const QPoint background(4, C().text1->height() / 2);  // left of the centred digit
+    Tab(TabsTo("HScroll1"));
+    const QRgb shown = C().text1->grab().toImage().pixel(background);
+    EXPECT_NE(shown, before.pixel(background));
+    EXPECT_EQ(QColor(shown), C().text1->palette().color(QPalette::Base));
+    EXPECT_EQ(QColor(shown), window->palette().color(QPalette::Highlight));
+    Press(Qt::Key_Tab);
+    EXPECT_EQ(C().text1->grab().toImage(), before);
+}
+
 TEST_F(KeyboardTest, AMouseClickPlaysTheKeyWithoutShowingAFocusFrame) {
     Start();
     const QImage before = window->grab().toImage();

@@ -49,7 +49,7 @@ constexpr char kLostLine[] =
 // all. (On a machine with a sound card and no sound server ALSA would offer
 // the card instead.)
 TEST(CaptureFailure, NoServerGivesPortAudiosOwnTextAndAQuietStderr) {
-    setenv("PULSE_SERVER", "unix:no-such-server/native", 1);
+    const testing::ScopedEnvironment noServer("PULSE_SERVER", "unix:no-such-server/native");
     auto ring = std::make_unique<BlockRing>();
     PortAudioCapture capture;
     std::string error;
@@ -68,7 +68,7 @@ TEST(CaptureFailure, AServerKilledWhileRecordingEndsTheBlocksWithOneLine) {
     testing::TempDir dir;
     testing::PrivateSoundServer server(dir / "server");
     ASSERT_TRUE(server.WaitUntilReady());
-    setenv("PULSE_SERVER", server.Address().c_str(), 1);
+    const testing::ScopedEnvironment ownServer("PULSE_SERVER", server.Address());
 
     auto ring = std::make_unique<BlockRing>();
     PortAudioCapture capture;

@@ -6,7 +6,6 @@
 #include <stdlib.h>
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -22,28 +21,6 @@ namespace harmolune {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Sets an environment variable for the life of the object.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 struct LiveNote {
     bool isString;
@@ -109,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Notes, FluidSynthLive,
                                            LiveNote{true, 9, 0, 110.0}));
 
 TEST(FluidSynthNoServer, NoAudioOutputIsOneLineAndTheRestGoesOn) {
-    ScopedEnvironment noServer("PULSE_SERVER", "unix:no-such-server/native");
+    testing::ScopedEnvironment noServer("PULSE_SERVER", "unix:no-such-server/native");
     ::testing::internal::CaptureStderr();
     {
         FluidSynthOutput synth;

@@ -46,9 +46,9 @@ bool PortAudioCapture::Start(BlockRing& ring, std::string& error) {
     input.device = Pa_GetDefaultInputDevice();
     input.channelCount = 1;
     input.sampleFormat = paUInt8;
-    if (const PaDeviceInfo* info = input.device >= 0 ? Pa_GetDeviceInfo(input.device) : nullptr) {
-        input.suggestedLatency = info->defaultHighInputLatency;
-    }
+    // A block's worth of latency: nothing is gained by hearing of a block
+    // before it is complete, and the capture thread wakes less often.
+    input.suggestedLatency = static_cast<double>(kFrameLength) / kSampleRate;
 
     ring_ = &ring;
     stopping_.store(false, std::memory_order_release);
@@ -92,11 +92,12 @@ int PortAudioCapture::Callback(const void* input, void*, unsigned long frames,
                                const PaStreamCallbackTimeInfo*, unsigned long, void* self) {
     auto* capture = static_cast<PortAudioCapture*>(self);
     if (input != nullptr) {
-        capture->ring_->Push(static_cast<const std::uint8_t*>(input), frames);
+        // Noted before the push, so that whoever sees the block sees its time.
         const auto now = std::chrono::steady_clock::now().time_since_epoch();
         capture->lastBufferNs_.store(
             std::chrono::duration_cast<std::chrono::nanoseconds>(now).count(),
             std::memory_order_release);
+        capture->ring_->Push(static_cast<const std::uint8_t*>(input), frames);
     }
     return paContinue;
 }

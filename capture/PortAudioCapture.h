@@ -31,8 +31,9 @@ class PortAudioCapture final : public CaptureDevice {
     bool Start(BlockRing& ring, std::string& error) override;
     void Stop() override;
 
-    // Steady-clock time in nanoseconds at which the latest buffer reached the
-    // ring, 0 before the first. Any thread.
+    // Steady-clock time in nanoseconds at which the latest buffer arrived from
+    // PortAudio, just before it went into the ring; 0 before the first. Any
+    // thread; a reader that has taken a block sees at least that block's time.
     std::int64_t LastBufferNanoseconds() const {
         return lastBufferNs_.load(std::memory_order_acquire);
     }

@@ -66,6 +66,10 @@ void FluidSynthOutput::Open() {
     // tone that late is not heard as late, and the synthesiser wakes 64 times
     // less often.
     fluid_settings_setint(settings_, "audio.period-size", 4096);
+    // A reference tone is heard dry. The two effects also cost the synthesiser
+    // most of its time once the note has died away.
+    fluid_settings_setint(settings_, "synth.reverb.active", 0);
+    fluid_settings_setint(settings_, "synth.chorus.active", 0);
     synth_ = new_fluid_synth(settings_);
     if (synth_ == nullptr) {
         Report("FluidSynth could not start");

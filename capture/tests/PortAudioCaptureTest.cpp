@@ -23,13 +23,13 @@ using testing::TempDir;
 
 // seconds of a sine at frequencyHz and peak level (of 128), 8-bit mono.
 std::string Tone(double frequencyHz, double level, double seconds) {
-    testing::WavSpec spec;
+    testing::WavLayout layout;
     const int count = static_cast<int>(seconds * kSampleRate);
     for (int t = 0; t < count; ++t) {
-        spec.samples.push_back(static_cast<std::uint8_t>(
+        layout.samples.push_back(static_cast<std::uint8_t>(
             128 + std::lround(level * std::sin(2 * M_PI * frequencyHz * t / kSampleRate))));
     }
-    return testing::WavBytes(spec);
+    return testing::WavBytes(layout);
 }
 
 // Sign changes from one sample to the next, counting only clear ones.

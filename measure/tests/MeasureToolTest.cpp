@@ -15,7 +15,7 @@ namespace {
 
 using testing::TempDir;
 using testing::WavBytes;
-using testing::WavSpec;
+using testing::WavLayout;
 using testing::WriteFile;
 
 struct ToolRun {
@@ -89,7 +89,7 @@ TEST(MeasureTool, BadArgumentsGiveTheUsageAndStatusTwo) {
 
 TEST(MeasureTool, AFileItCannotMeasureIsNamedWithTheReason) {
     TempDir dir;
-    WavSpec stereo;
+    WavLayout stereo;
     stereo.channels = 2;
     WriteFile(dir / "stereo.wav", WavBytes(stereo));
     const std::string path = (dir / "stereo.wav").string();
@@ -103,10 +103,10 @@ TEST(MeasureTool, AFileItCannotMeasureIsNamedWithTheReason) {
 
 TEST(MeasureTool, MeasuresAStruckA4) {
     TempDir dir;
-    WavSpec spec;
-    spec.samples = Struck(441.3, 6, 2);
-    spec.samples.resize(spec.samples.size() + 100, 128);  // a partial block, ignored
-    WriteFile(dir / "a4.wav", WavBytes(spec));
+    WavLayout layout;
+    layout.samples = Struck(441.3, 6, 2);
+    layout.samples.resize(layout.samples.size() + 100, 128);  // a partial block, ignored
+    WriteFile(dir / "a4.wav", WavBytes(layout));
     const ToolRun r = Measure({"--key", "9", "--octave", "4", (dir / "a4.wav").string()});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
@@ -133,9 +133,9 @@ TEST(MeasureTool, MeasuresAStruckA4) {
 
 TEST(MeasureTool, AGuitarStringAndAMeasurementThatNeverEnds) {
     TempDir dir;
-    WavSpec spec;
-    spec.samples = Struck(247.5, 3, 0);  // no quiet block: still open
-    WriteFile(dir / "b3.wav", WavBytes(spec));
+    WavLayout layout;
+    layout.samples = Struck(247.5, 3, 0);  // no quiet block: still open
+    WriteFile(dir / "b3.wav", WavBytes(layout));
     const ToolRun r = Measure({"--string", "23", (dir / "b3.wav").string()});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
@@ -145,9 +145,9 @@ TEST(MeasureTool, AGuitarStringAndAMeasurementThatNeverEnds) {
 
 TEST(MeasureTool, SilentBlocksHaveNoEstimate) {
     TempDir dir;
-    WavSpec spec;
-    spec.samples.assign(4096, 128);
-    WriteFile(dir / "silence.wav", WavBytes(spec));
+    WavLayout layout;
+    layout.samples.assign(4096, 128);
+    WriteFile(dir / "silence.wav", WavBytes(layout));
     const ToolRun r = Measure({"--key", "0", "--octave", "4", (dir / "silence.wav").string()});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);

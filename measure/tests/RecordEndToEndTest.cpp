@@ -40,7 +40,7 @@ TEST_P(RecordEndToEnd, MeasuresThePlayedToneWithinHalfAHertz) {
     ASSERT_EQ(testing::SetCaptureVolume("100%"), 0);
     TempDir dir;
     // Three seconds at level 60 of 128, inside the accepted 32 to 90.
-    testing::WavSpec tone;
+    testing::WavLayout tone;
     for (int t = 0; t < 3 * kSampleRate; ++t) {
         tone.samples.push_back(static_cast<std::uint8_t>(
             128 + std::lround(60 * std::sin(2 * M_PI * c.toneHz * t / kSampleRate))));

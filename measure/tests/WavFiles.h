@@ -10,7 +10,7 @@
 
 namespace harmolune::testing {
 
-struct WavSpec {
+struct WavLayout {
     std::uint16_t formatTag = 1;
     std::uint16_t channels = 1;
     std::uint32_t rate = 32768;
@@ -32,7 +32,7 @@ inline void Put16(std::string& out, std::uint16_t v) {
     out.push_back(static_cast<char>(v >> 8));
 }
 
-inline std::string WavBytes(const WavSpec& w) {
+inline std::string WavBytes(const WavLayout& w) {
     std::string body = "WAVE";
     const auto extra = [&body] {
         body += "LIST";

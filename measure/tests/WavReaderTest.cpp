@@ -12,7 +12,7 @@ namespace {
 
 using testing::TempDir;
 using testing::WavBytes;
-using testing::WavSpec;
+using testing::WavLayout;
 using testing::WriteFile;
 
 std::vector<std::uint8_t> Ramp(std::size_t n) {
@@ -37,43 +37,43 @@ int CountBlocks(WavReader& wav, const std::vector<std::uint8_t>& expected) {
 
 TEST(WavReader, ReadsFullBlocksAndIgnoresATrailingPart) {
     TempDir dir;
-    WavSpec spec;
-    spec.samples = Ramp(2 * std::size_t{4096} + 1000);
-    WriteFile(dir / "a.wav", WavBytes(spec));
+    WavLayout layout;
+    layout.samples = Ramp(2 * std::size_t{4096} + 1000);
+    WriteFile(dir / "a.wav", WavBytes(layout));
     WavReader wav;
     std::string error;
     ASSERT_TRUE(wav.Open((dir / "a.wav").string(), error)) << error;
-    EXPECT_EQ(CountBlocks(wav, spec.samples), 2);
+    EXPECT_EQ(CountBlocks(wav, layout.samples), 2);
 }
 
 TEST(WavReader, SkipsOtherChunksWithTheirPadding) {
     TempDir dir;
-    WavSpec spec;
-    spec.samples = Ramp(3 * std::size_t{4096});
-    spec.extraChunkBeforeFormat = true;
-    spec.extraChunkBeforeData = true;
-    WriteFile(dir / "b.wav", WavBytes(spec));
+    WavLayout layout;
+    layout.samples = Ramp(3 * std::size_t{4096});
+    layout.extraChunkBeforeFormat = true;
+    layout.extraChunkBeforeData = true;
+    WriteFile(dir / "b.wav", WavBytes(layout));
     WavReader wav;
     std::string error;
     ASSERT_TRUE(wav.Open((dir / "b.wav").string(), error)) << error;
-    EXPECT_EQ(CountBlocks(wav, spec.samples), 3);
+    EXPECT_EQ(CountBlocks(wav, layout.samples), 3);
 }
 
 TEST(WavReader, UnknownDataSizeMeansUpToTheEnd) {
     TempDir dir;
-    WavSpec spec;
-    spec.samples = Ramp(4096 + 5);
-    spec.declaredData = 0xFFFFFFFF;
-    WriteFile(dir / "c.wav", WavBytes(spec));
+    WavLayout layout;
+    layout.samples = Ramp(4096 + 5);
+    layout.declaredData = 0xFFFFFFFF;
+    WriteFile(dir / "c.wav", WavBytes(layout));
     WavReader wav;
     std::string error;
     ASSERT_TRUE(wav.Open((dir / "c.wav").string(), error)) << error;
-    EXPECT_EQ(CountBlocks(wav, spec.samples), 1);
+    EXPECT_EQ(CountBlocks(wav, layout.samples), 1);
 }
 
 TEST(WavReader, ZeroLengthDataGivesNoBlock) {
     TempDir dir;
-    WriteFile(dir / "z.wav", WavBytes(WavSpec{}));
+    WriteFile(dir / "z.wav", WavBytes(WavLayout{}));
     WavReader wav;
     std::string error;
     ASSERT_TRUE(wav.Open((dir / "z.wav").string(), error)) << error;
@@ -88,18 +88,18 @@ TEST(WavReader, RefusesEveryOtherFileWithAReason) {
         std::string bytes;
         const char* reasonContains;
     };
-    WavSpec pcm16;
+    WavLayout pcm16;
     pcm16.bits = 16;
-    WavSpec stereo;
+    WavLayout stereo;
     stereo.channels = 2;
-    WavSpec rate;
+    WavLayout rate;
     rate.rate = 44100;
-    WavSpec floating;
+    WavLayout floating;
     floating.formatTag = 3;
-    WavSpec lying;
+    WavLayout lying;
     lying.samples = Ramp(100);
     lying.declaredData = 8192;
-    const std::string good = WavBytes(WavSpec{});
+    const std::string good = WavBytes(WavLayout{});
     const Case cases[] = {
         {"empty file", "", "too short"},
         {"text", "hello, this is not a recording", "not a RIFF/WAVE"},

@@ -17,6 +17,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -71,21 +72,22 @@ class Child {
     Child(const std::vector<std::string>& argv, const std::filesystem::path& outFile,
           const std::filesystem::path& errFile,
           const std::vector<std::string>& extraEnvironment = {}) {
+        // Everything the child needs is built before fork: a test that has
+        // started threads may not allocate between fork and exec.
+        std::vector<char*> args;
+        args.reserve(argv.size() + 1);
+        for (const std::string& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        std::vector<char*> environment = ChildEnvironment(extraEnvironment);
         pid_ = fork();
         if (pid_ == 0) {
             const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(out, STDOUT_FILENO);
             dup2(err, STDERR_FILENO);
-            for (const std::string& assignment : extraEnvironment) {
-                putenv(const_cast<char*>(assignment.c_str()));
-            }
-            std::vector<char*> args;
-            for (const std::string& a : argv) {
-                args.push_back(const_cast<char*>(a.c_str()));
-            }
-            args.push_back(nullptr);
-            execvp(args[0], args.data());
+            execvpe(args[0], args.data(), environment.data());
             _exit(127);
         }
     }
@@ -109,6 +111,30 @@ class Child {
     pid_t Pid() const { return pid_; }
 
   private:
+    // This process's environment with each NAME=value of `extra` in place of
+    // an entry of the same name. The pointers stay valid while `extra` lives.
+    static std::vector<char*> ChildEnvironment(const std::vector<std::string>& extra) {
+        std::vector<char*> entries;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string_view current(*entry);
+            const std::size_t equals = current.find('=');
+            const std::string_view name =
+                current.substr(0, equals == std::string_view::npos ? current.size() : equals + 1);
+            bool replaced = false;
+            for (const std::string& assignment : extra) {
+                replaced = replaced || std::string_view(assignment).starts_with(name);
+            }
+            if (!replaced) {
+                entries.push_back(*entry);
+            }
+        }
+        for (const std::string& assignment : extra) {
+            entries.push_back(const_cast<char*>(assignment.c_str()));
+        }
+        entries.push_back(nullptr);
+        return entries;
+    }
+
     pid_t pid_ = -1;
     bool waited_ = false;
 };

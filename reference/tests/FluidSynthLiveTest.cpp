@@ -62,7 +62,7 @@ TEST_P(FluidSynthLive, AClickIsHeardAtItsPitch) {
     tone.SoundNote(note.program, note.note);
     ASSERT_TRUE(cycle.Arm(note.referenceText));
     Block block;
-    const auto end = std::chrono::steady_clock::now() + 10s;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (cycle.SamplingState() >= 0 && std::chrono::steady_clock::now() < end) {
         if (ring->Pop(block)) {
             cycle.Tick(block, note.referenceText, ".");

@@ -33,7 +33,11 @@ PortAudioCapture::~PortAudioCapture() { Stop(); }
 bool PortAudioCapture::Start(BlockRing& ring, std::string& error) {
     Stop();
     QuietSoundLibraries();
-    PaError status = Pa_Initialize();
+    PaError status = paNoError;
+    {
+        const SoundLibraryLoad load;
+        status = Pa_Initialize();
+    }
     if (status != paNoError) {
         error = ErrorText(status);
         return false;

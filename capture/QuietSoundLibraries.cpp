@@ -5,6 +5,17 @@
 
 #include <mutex>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define HARMOLUNE_LEAK_CHECK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HARMOLUNE_LEAK_CHECK 1
+#endif
+#endif
+#ifdef HARMOLUNE_LEAK_CHECK
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace harmolune {
 
 namespace {
@@ -35,5 +46,13 @@ void QuietSoundLibraries() {
         QuietJack();
     });
 }
+
+#ifdef HARMOLUNE_LEAK_CHECK
+SoundLibraryLoad::SoundLibraryLoad() { __lsan_disable(); }
+SoundLibraryLoad::~SoundLibraryLoad() { __lsan_enable(); }
+#else
+SoundLibraryLoad::SoundLibraryLoad() = default;
+SoundLibraryLoad::~SoundLibraryLoad() = default;
+#endif
 
 }  // namespace harmolune

@@ -12,4 +12,19 @@ namespace harmolune {
 // new_fluid_audio_driver.
 void QuietSoundLibraries();
 
+// Held while a call loads ALSA's PCM plugins (Pa_Initialize, FluidSynth's
+// ALSA driver). The plugins' initialisers allocate what they never free, and
+// the plugins are unloaded again before the process ends, so a leak checker
+// can tell those blocks from ours only by unwinding every allocation the slow
+// way, which starves the audio threads. In a build with AddressSanitizer this
+// leaves out of the leak check what the calling thread allocates meanwhile;
+// elsewhere it does nothing.
+class SoundLibraryLoad {
+  public:
+    SoundLibraryLoad();
+    ~SoundLibraryLoad();
+    SoundLibraryLoad(const SoundLibraryLoad&) = delete;
+    SoundLibraryLoad& operator=(const SoundLibraryLoad&) = delete;
+};
+
 }  // namespace harmolune

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "capture/QuietSoundLibraries.h"
 
@@ -106,6 +107,10 @@ void FluidSynthOutput::Load() {
     lastFluidError[0] = '\0';
     for (const char* name : {"pulseaudio", "alsa"}) {
         fluid_settings_setstr(settings_, "audio.driver", name);
+        std::optional<SoundLibraryLoad> load;
+        if (std::strcmp(name, "alsa") == 0) {
+            load.emplace();
+        }
         driver_ = new_fluid_audio_driver(settings_, synth_);
         if (driver_ != nullptr) {
             return;

@@ -22,6 +22,8 @@ void QuietSoundLibraries();
 class SoundLibraryLoad {
   public:
     SoundLibraryLoad();
+    // Not trivial in a build with AddressSanitizer, whatever this build is.
+    // NOLINTNEXTLINE(performance-trivially-destructible)
     ~SoundLibraryLoad();
     SoundLibraryLoad(const SoundLibraryLoad&) = delete;
     SoundLibraryLoad& operator=(const SoundLibraryLoad&) = delete;

@@ -11,11 +11,10 @@ source "$here/sound-server.sh"
 start_sound_server
 cd "$build"
 status=0
-# Tests that play and record through the sound server depend on its timing:
-# on a machine with every core busy, what is played and recorded comes
-# through with gaps, and a tone reads several hertz off. Those tests run alone
-# (RUN_SERIAL), and a test that fails three times in a row fails. Every test
-# that needed another try is named at the end, so that a flaky one is seen.
+# Tests that play and record through the sound server share its sink and time
+# what they play: they run alone (RUN_SERIAL). A test that fails three times
+# in a row fails; every test that needed another try is named at the end, so
+# that a flaky one is seen rather than hidden by the retries.
 log=ctest-output.log
 ctest --output-on-failure -j "$(nproc)" --repeat until-pass:3 "$@" 2>&1 | tee "$log" \
   || status=${PIPESTATUS[0]}

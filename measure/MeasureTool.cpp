@@ -155,21 +155,28 @@ std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>
     return options;
 }
 
+const char* const kTickTableHeader = "block\tlevel\tfirst\tlast\tpeak\testimate\tstate\n";
+
+void WriteTickRow(std::ostream& out, long long index, const TickReport& report,
+                  long long samplingState) {
+    const Band band = report.band.value_or(Band{});
+    out << index << '\t' << report.level << '\t' << band.first << '\t' << band.last << '\t'
+        << report.peakBin << '\t'
+        << (report.estimateHz ? FormatFixed(*report.estimateHz, 6, ".") : "-") << '\t'
+        << samplingState << '\n';
+}
+
 void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out) {
     constexpr std::string_view kSeparator = ".";
     MeasuringCycle cycle;
     cycle.Arm(note.referenceText);
     out << "note\t" << note.name << '\t' << note.octaveText << '\t' << note.referenceText << '\n';
-    out << "block\tlevel\tfirst\tlast\tpeak\testimate\tstate\n";
+    out << kTickTableHeader;
 
     Block samples{};
     for (long long index = 0; next(samples); ++index) {
         const std::optional<TickReport> r = cycle.Tick(samples, note.referenceText, kSeparator);
-        const Band band = r->band.value_or(Band{});
-        out << index << '\t' << r->level << '\t' << band.first << '\t' << band.last << '\t'
-            << r->peakBin << '\t'
-            << (r->estimateHz ? FormatFixed(*r->estimateHz, 6, kSeparator) : "-") << '\t'
-            << static_cast<long long>(cycle.SamplingState()) << '\n';
+        WriteTickRow(out, index, *r, static_cast<long long>(cycle.SamplingState()));
     }
     out << "result\t" << cycle.Label1() << '\n';
 }

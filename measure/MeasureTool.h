@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "capture/Block.h"
+#include "measure/MeasuringCycle.h"
 #include "reference/Notes.h"
 
 namespace harmolune {
@@ -33,6 +34,12 @@ extern const char* const kMeasureUsage;
 
 // Fills the block and returns true, or returns false when there are no more.
 using BlockSource = std::function<bool(Block&)>;
+
+// The header of the per-block table, and one line of it: the block's number,
+// level, band, peak bin, estimate (or "-") and the sampling state after it.
+extern const char* const kTickTableHeader;
+void WriteTickRow(std::ostream& out, long long index, const TickReport& report,
+                  long long samplingState);
 
 // Prints the note line, the header, one line per block and the result line.
 void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out);

@@ -102,16 +102,16 @@ TEST_P(PortAudioCaptureTest, RecordsTheTonePlayedAtItsLevelAndPitch) {
     // 1.5 s of tone fill at least 9 whole blocks. The first and the last
     // block that hold any of it may hold only a few milliseconds, whatever
     // their peak level, so only the blocks between them are counted.
-    std::vector<std::size_t> heard;
+    std::size_t first = blocks.size();
+    std::size_t last = 0;
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         if (BlockLevel(blocks[i]) >= tone.expectedLevel / 2) {
-            heard.push_back(i);
+            first = std::min(first, i);
+            last = i;
         }
     }
-    const std::size_t first = heard.empty() ? 0 : heard.front() + 1;
-    const std::size_t last = heard.empty() ? 0 : heard.back();
     int toneBlocks = 0;
-    for (std::size_t i = first; i < last; ++i) {
+    for (std::size_t i = first + 1; i < last; ++i) {
         const Block& block = blocks[i];
         ++toneBlocks;
         EXPECT_NEAR(BlockLevel(block), tone.expectedLevel, tone.expectedLevel * 0.15);

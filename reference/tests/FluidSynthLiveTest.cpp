@@ -14,6 +14,7 @@
 #include "capture/BlockRing.h"
 #include "capture/PortAudioCapture.h"
 #include "capture/tests/SoundTestSupport.h"
+#include "measure/MeasureTool.h"
 #include "measure/MeasuringCycle.h"
 #include "reference/FluidSynthOutput.h"
 #include "reference/Notes.h"
@@ -68,17 +69,17 @@ TEST_P(FluidSynthLive, AClickIsHeardAtItsPitch) {
     tone.SoundNote(note.program, note.note);
     ASSERT_TRUE(cycle.Arm(note.referenceText));
     Block block;
-    // Each block's level, peak bin, estimate and the state after it, for a
-    // failure to show what was heard.
+    // The blocks as harmolune-measure prints them, for a failure to show
+    // what was heard.
     std::ostringstream trace;
+    long long index = 0;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (cycle.SamplingState() >= 0 && std::chrono::steady_clock::now() < end) {
         if (ring->Pop(block)) {
             if (const std::optional<TickReport> report =
                     cycle.Tick(block, note.referenceText, ".")) {
-                trace << report->level << '\t' << report->peakBin << '\t'
-                      << (report->estimateHz ? std::to_string(*report->estimateHz) : "-") << '\t'
-                      << cycle.SamplingState() << '\n';
+                WriteTickRow(trace, index++, *report,
+                             static_cast<long long>(cycle.SamplingState()));
             }
         } else {
             std::this_thread::sleep_for(10ms);
@@ -92,8 +93,8 @@ TEST_P(FluidSynthLive, AClickIsHeardAtItsPitch) {
     EXPECT_EQ(err, "");
     ASSERT_LT(cycle.SamplingState(), 0) << "the measurement never closed";
     EXPECT_NEAR(std::stod(cycle.Label1()), n.expectedHz, n.toleranceHz)
-        << cycle.Label1() << "\nlevel\tpeak\testimate\tstate\n"
-        << trace.str();
+        << cycle.Label1() << '\n'
+        << kTickTableHeader << trace.str();
 }
 
 INSTANTIATE_TEST_SUITE_P(Notes, FluidSynthLive,

@@ -197,6 +197,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     }
                 }
                 const double state = cycle.SamplingState();
+                if (const auto fine = cycle.Fine()) {
+                    // Whatever the blocks, a fine reading is a frequency.
+                    FUZZ_CHECK(std::isfinite(fine->frequencyHz) && fine->frequencyHz > 0.0);
+                    FUZZ_CHECK(std::isfinite(fine->cents));
+                    FUZZ_CHECK(fine->uncertaintyCents >= 0.0 && fine->seconds > 0.0);
+                }
                 if (cycle.Label1() != labelBefore ||
                     (stateBefore > 2.0 && report->level < harmolune::kSoundThreshold)) {
                     // A result: the state is idle again, the text a mean.

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "fuzz/FuzzCheck.h"
 #include "measure/MeasureTool.h"
@@ -25,6 +26,37 @@ int Lines(const std::string& text) {
         n += c == '\n' ? 1 : 0;
     }
     return n;
+}
+
+// Digits, a point and exactly `decimals` digits.
+bool IsFixed(const std::string& text, std::size_t decimals) {
+    const std::size_t point = text.find('.');
+    if (point == std::string::npos || point == 0 || text.size() != point + 1 + decimals) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i != point && (text[i] < '0' || text[i] > '9')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// "fine" and "-", or "fine", hertz with four decimals, signed cents, the
+// uncertainty and the seconds with two, tab-separated.
+bool IsFineLine(const std::string& line) {
+    if (line == "fine\t-") {
+        return true;
+    }
+    std::vector<std::string> fields;
+    std::size_t from = 0;
+    for (std::size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1) {
+        fields.push_back(line.substr(from, tab - from));
+    }
+    fields.push_back(line.substr(from));
+    return fields.size() == 5 && fields[0] == "fine" && IsFixed(fields[1], 4) &&
+           fields[2].size() > 1 && (fields[2][0] == '+' || fields[2][0] == '-') &&
+           IsFixed(fields[2].substr(1), 2) && IsFixed(fields[3], 2) && IsFixed(fields[4], 2);
 }
 
 bool IsResultText(const std::string& label) {
@@ -80,12 +112,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         FUZZ_CHECK(status == 0);
         FUZZ_CHECK(err.str().empty());
-        // The note line, the header, one line per block, the result line.
+        // The note line, the header, one line per block, the result line and
+        // the fine measurement's line.
         const std::string text = out.str();
-        FUZZ_CHECK(Lines(text) == blocks + 3);
-        const std::size_t last = text.rfind("result\t");
-        FUZZ_CHECK(last != std::string::npos);
-        FUZZ_CHECK(IsResultText(text.substr(last + 7, text.size() - last - 8)));
+        FUZZ_CHECK(Lines(text) == blocks + 4);
+        const std::size_t result = text.rfind("result\t");
+        const std::size_t fine = text.rfind("\nfine\t");
+        FUZZ_CHECK(result != std::string::npos && fine != std::string::npos && fine > result);
+        FUZZ_CHECK(IsResultText(text.substr(result + 7, fine - result - 7)));
+        FUZZ_CHECK(IsFineLine(text.substr(fine + 1, text.size() - fine - 2)));
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <memory>
 #include <ostream>
 
@@ -75,7 +76,7 @@ int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder, st
         ++taken;
         return true;
     };
-    RunMeasurement(note, next, out);
+    RunMeasurement(note, next, out, [&ring] { return ring->Dropped(); });
     recorder.Stop();
     if (silent) {
         err << "harmolune-measure: no sound came from the default input for "
@@ -166,19 +167,40 @@ void WriteTickRow(std::ostream& out, long long index, const TickReport& report,
         << samplingState << '\n';
 }
 
-void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out) {
+void WriteFineLine(std::ostream& out, const std::optional<FineReading>& fine) {
+    if (!fine) {
+        out << "fine\t-\n";
+        return;
+    }
+    const std::string cents = FormatFixed(std::abs(fine->cents), 2, ".");
+    const bool zero = cents.find_first_not_of("0.") == std::string::npos;
+    out << "fine\t" << FormatFixed(fine->frequencyHz, 4, ".") << '\t'
+        << (fine->cents < 0.0 && !zero ? "-" : "+") << cents << '\t'
+        << FormatFixed(fine->uncertaintyCents, 2, ".") << '\t' << FormatFixed(fine->seconds, 2, ".")
+        << '\n';
+}
+
+void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out,
+                    const LostBlocks& lostSoFar) {
     constexpr std::string_view kSeparator = ".";
     MeasuringCycle cycle;
-    cycle.Arm(note.referenceText);
+    cycle.Arm(note.referenceText, note.note);
     out << "note\t" << note.name << '\t' << note.octaveText << '\t' << note.referenceText << '\n';
     out << kTickTableHeader;
 
     Block samples{};
+    std::uint64_t lost = 0;
     for (long long index = 0; next(samples); ++index) {
+        if (lostSoFar) {
+            for (const std::uint64_t now = lostSoFar(); lost < now; ++lost) {
+                cycle.BlockLost();
+            }
+        }
         const std::optional<TickReport> r = cycle.Tick(samples, note.referenceText, kSeparator);
         WriteTickRow(out, index, *r, static_cast<long long>(cycle.SamplingState()));
     }
     out << "result\t" << cycle.Label1() << '\n';
+    WriteFineLine(out, cycle.Fine());
 }
 
 int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,

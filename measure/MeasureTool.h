@@ -3,6 +3,7 @@
 // click would, arms a measurement, then runs one tick per block and prints
 // what each block gave. Kept apart from main() so that tests can drive it.
 
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <optional>
@@ -41,8 +42,19 @@ extern const char* const kTickTableHeader;
 void WriteTickRow(std::ostream& out, long long index, const TickReport& report,
                   long long samplingState);
 
-// Prints the note line, the header, one line per block and the result line.
-void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out);
+// How many blocks the source has lost so far (a recording that fell behind
+// or lost its input); none for a file.
+using LostBlocks = std::function<std::uint64_t()>;
+
+// Prints the note line, the header, one line per block, the result line and
+// the fine measurement's line.
+void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out,
+                    const LostBlocks& lostSoFar = {});
+
+// "fine", then the settled frequency in hertz (4 decimals), the signed cents
+// against the note, the uncertainty in cents and the seconds of sound used
+// (2 decimals each), tab-separated; "fine" and "-" when there is none.
+void WriteFineLine(std::ostream& out, const std::optional<FineReading>& fine);
 
 // The whole tool: returns the exit status (0, or 2 for bad arguments, a file
 // that cannot be measured, or a recording that cannot start or stops giving

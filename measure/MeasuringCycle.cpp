@@ -1,5 +1,7 @@
 #include "measure/MeasuringCycle.h"
 
+#include <cmath>
+
 #include "reference/Numbers.h"
 
 namespace harmolune {
@@ -71,15 +73,37 @@ void Measurement::Advance(int level, std::optional<double> estimateHz,
     }
 }
 
-MeasuringCycle::MeasuringCycle() : fourier_(std::make_unique<Fourier>()) {}
+MeasuringCycle::MeasuringCycle()
+    : fourier_(std::make_unique<Fourier>()), fine_(std::make_unique<FineEstimator>()) {}
 
-bool MeasuringCycle::Arm(std::string_view referenceText) {
+bool MeasuringCycle::Arm(std::string_view referenceText, std::optional<int> midiNote) {
     if (referenceText.empty()) {
         return false;
     }
     measurement_.Arm();
+    fine_->Clear();
+    if (midiNote) {
+        armedNote_ = *midiNote;
+    } else {
+        // The displayed reference is rounded to 0.01 Hz: far nearer its own
+        // note than any other.
+        const double hz = ReadLeadingNumber(referenceText, ".");
+        const double note = 69.0 + 12.0 * std::log2(hz / 440.0);
+        armedNote_ = note >= -0.5 && note < 127.5 ? static_cast<int>(std::lround(note)) : -1;
+    }
     return true;
 }
+
+void MeasuringCycle::NoteChosen() {
+    if (measurement_.SamplingState() >= 0.0) {
+        fine_->Clear();
+    } else {
+        fine_->Finish();
+    }
+    measurement_.NoteChosen();
+}
+
+void MeasuringCycle::BlockLost() { fine_->Gap(); }
 
 std::optional<TickReport> MeasuringCycle::Tick(const Block& samples, std::string_view referenceText,
                                                std::string_view decimalSeparator) {
@@ -119,7 +143,12 @@ std::optional<TickReport> MeasuringCycle::Tick(const Block& samples, std::string
         }
         report.estimateHz = NeighbourEstimate(peak, f.Magnitude[a], magnitudeB);
     }
+    const bool armed = measurement_.SamplingState() == 0.0;
     measurement_.Advance(report.level, report.estimateHz, decimalSeparator);
+    if (armed && measurement_.SamplingState() >= 1.0 && armedNote_ >= 0) {
+        fine_->Start(armedNote_);
+    }
+    fine_->Push(samples);
     return report;
 }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "capture/Block.h"
+#include "measure/FineEstimator.h"
 #include "spectrum/Fourier.h"
 
 namespace harmolune {
@@ -76,10 +77,18 @@ class MeasuringCycle {
 
     // The click on the sampling button. referenceText is the reference display's
     // text; an empty one means no note is chosen: nothing changes and false is
-    // returned, for the caller to say so.
-    bool Arm(std::string_view referenceText);
+    // returned, for the caller to say so. midiNote is the chosen note, which
+    // the fine measurement follows; without it, the note nearest to the
+    // reference text is taken.
+    bool Arm(std::string_view referenceText, std::optional<int> midiNote = std::nullopt);
 
-    void NoteChosen() { measurement_.NoteChosen(); }
+    // Another note was chosen: an open measurement is dropped, with its fine
+    // measurement; after a result, the fine measurement stops there.
+    void NoteChosen();
+
+    // A captured block never arrived (the reader fell behind, or the sound
+    // went away): the fine measurement does not bridge the gap.
+    void BlockLost();
 
     // One block. referenceText is the reference display's text, written with
     // decimalSeparator, which the result is written with too. With an empty
@@ -91,9 +100,16 @@ class MeasuringCycle {
     double FrequencySum() const { return measurement_.FrequencySum(); }
     const std::string& Label1() const { return measurement_.Label1(); }
 
+    // The fine measurement of the note, beside the mean of Label1: it starts
+    // with the count, leaves out the attack and follows the note through its
+    // decay, also below the accepted levels and after the result is shown.
+    std::optional<FineReading> Fine() const { return fine_->Reading(); }
+
   private:
-    std::unique_ptr<Fourier> fourier_;  // 160 KiB, made once
+    std::unique_ptr<Fourier> fourier_;     // 160 KiB, made once
+    std::unique_ptr<FineEstimator> fine_;  // 0.5 MiB, made once
     Measurement measurement_;
+    int armedNote_ = -1;  // MIDI key number of the note measured, -1 for none
 };
 
 }  // namespace harmolune

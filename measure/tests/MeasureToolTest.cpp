@@ -110,7 +110,7 @@ TEST(MeasureTool, MeasuresAStruckA4) {
     const ToolRun r = Measure({"--key", "9", "--octave", "4", (dir / "a4.wav").string()});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 2U + 8U + 1U);
+    ASSERT_EQ(lines.size(), 2U + 8U + 2U);
     EXPECT_EQ(lines[0], "note\tLa\t4\t440.00Hz");
     EXPECT_EQ(lines[1], "block\tlevel\tfirst\tlast\tpeak\testimate\tstate");
     const std::vector<std::string> first = Fields(lines[2]);
@@ -125,10 +125,42 @@ TEST(MeasureTool, MeasuresAStruckA4) {
     EXPECT_EQ(first[6], "2");
     EXPECT_EQ(Fields(lines[7])[6], "7");   // six accepted blocks
     EXPECT_EQ(Fields(lines[8])[6], "-1");  // the first quiet block ends it
-    const std::string& result = lines.back();
+    const std::string& result = lines[lines.size() - 2];
     ASSERT_EQ(result.substr(0, 7), "result\t");
     ASSERT_EQ(result.substr(result.size() - 3), " Hz");
     EXPECT_NEAR(std::stod(result.substr(7)), 441.3, 0.1);
+    // A second of sound holds no settled part to measure finely.
+    EXPECT_EQ(lines.back(), "fine\t-");
+}
+
+TEST(MeasureTool, TheFineLineFollowsTheResult) {
+    // Low E a little sharp, struck and left to ring for 4 s.
+    const double f = 82.5;
+    TempDir dir;
+    WavLayout layout;
+    for (int t = 0; t < 5 * 32768; ++t) {
+        const double s = t / 32768.0 - 0.2;
+        const double x = s < 0.0 ? 0.0 : 85.0 * std::exp(-s / 1.5) * std::sin(2 * M_PI * f * s);
+        // A dither of a third of a step, as a microphone's noise gives.
+        const double dither = ((t * 7919) % 97) / 97.0 - 0.5;
+        layout.samples.push_back(static_cast<std::uint8_t>(128 + std::lround(x + 0.6 * dither)));
+    }
+    WriteFile(dir / "e2.wav", WavBytes(layout));
+    const ToolRun r = Measure({"--string", "4", (dir / "e2.wav").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_GE(lines.size(), 3U);
+    EXPECT_EQ(lines[lines.size() - 2].substr(0, 7), "result\t");
+    const std::vector<std::string> fine = Fields(lines.back());
+    ASSERT_EQ(fine.size(), 5U) << lines.back();
+    EXPECT_EQ(fine[0], "fine");
+    EXPECT_EQ(fine[1].size(), fine[1].find('.') + 5) << "four decimals: " << fine[1];
+    EXPECT_NEAR(std::stod(fine[1]), f, 0.0005);
+    // 82.5 Hz against 82.4069 Hz: +1.955 cents.
+    EXPECT_EQ(fine[2].substr(0, 4), "+1.9");
+    EXPECT_EQ(fine[2].size(), 5U);
+    EXPECT_EQ(fine[3].size(), fine[3].find('.') + 3);
+    EXPECT_GT(std::stod(fine[4]), 1.0);
 }
 
 TEST(MeasureTool, AGuitarStringAndAMeasurementThatNeverEnds) {
@@ -140,7 +172,8 @@ TEST(MeasureTool, AGuitarStringAndAMeasurementThatNeverEnds) {
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
     EXPECT_EQ(lines.front(), "note\tSi\t3\t246.94Hz");
-    EXPECT_EQ(lines.back(), "result\t...Hz");
+    EXPECT_EQ(lines[lines.size() - 2], "result\t...Hz");
+    EXPECT_EQ(lines.back(), "fine\t-");
 }
 
 TEST(MeasureTool, SilentBlocksHaveNoEstimate) {
@@ -151,8 +184,9 @@ TEST(MeasureTool, SilentBlocksHaveNoEstimate) {
     const ToolRun r = Measure({"--key", "0", "--octave", "4", (dir / "silence.wav").string()});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 4U);
+    ASSERT_EQ(lines.size(), 5U);
     EXPECT_EQ(lines[2], "0\t0\t29\t36\t29\t-\t0");
+    EXPECT_EQ(lines[4], "fine\t-");
 }
 
 }  // namespace

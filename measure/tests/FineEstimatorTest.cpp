@@ -1,0 +1,258 @@
+// The fine measurement beside the measuring cycle: tones made here with a
+// known frequency, fed block by block as the window feeds them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "measure/MeasuringCycle.h"
+#include "reference/Notes.h"
+
+namespace harmolune {
+namespace {
+
+double Cents(double f, double truth) { return 1200.0 * std::log2(f / truth); }
+
+// 8-bit samples: `before` seconds of silence, then a sine at frequencyHz of
+// the given amplitude for `seconds`, decaying with time constant tau (0 for
+// a steady tone), then 0.5 s of silence; 0.3 LSB of noise throughout.
+std::vector<std::uint8_t> Tone(double frequencyHz, double seconds, double tau = 0.0,
+                               double before = 0.31, double amplitude = 60.0, unsigned seed = 1) {
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> noise(0.0, 0.3);
+    const auto total = static_cast<std::size_t>((before + seconds + 0.5) * kSampleRate);
+    std::vector<std::uint8_t> samples(total);
+    for (std::size_t n = 0; n < total; ++n) {
+        const double t = static_cast<double>(n) / kSampleRate - before;
+        double x = 0.0;
+        if (t >= 0.0 && t < seconds) {
+            const double envelope = tau > 0.0 ? std::exp(-t / tau) : 1.0;
+            x = amplitude * envelope * std::sin(2.0 * M_PI * frequencyHz * t + 0.7);
+        }
+        samples[n] =
+            static_cast<std::uint8_t>(std::clamp(std::lround(128.0 + x + noise(rng)), 0L, 255L));
+    }
+    return samples;
+}
+
+Block BlockAt(const std::vector<std::uint8_t>& samples, std::size_t index) {
+    Block block{};
+    std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(index * kFrameLength), kFrameLength,
+                block.begin());
+    return block;
+}
+
+// Arms a cycle for midiNote and feeds every block, leaving out those listed
+// in `lost` (telling the cycle, unless `tell` is false).
+std::optional<FineReading> FineOf(const std::vector<std::uint8_t>& samples, int midiNote,
+                                  const std::vector<std::size_t>& lost = {}, bool tell = true) {
+    MeasuringCycle cycle;
+    const std::string reference = ReferenceText(EqualTemperedHz(midiNote), ".");
+    EXPECT_TRUE(cycle.Arm(reference, midiNote));
+    for (std::size_t b = 0; b < samples.size() / kFrameLength; ++b) {
+        if (std::find(lost.begin(), lost.end(), b) != lost.end()) {
+            if (tell) {
+                cycle.BlockLost();
+            }
+            continue;
+        }
+        cycle.Tick(BlockAt(samples, b), reference, ".");
+    }
+    return cycle.Fine();
+}
+
+TEST(FineEstimator, EqualTemperamentFromTheNoteNumber) {
+    EXPECT_DOUBLE_EQ(EqualTemperedHz(69), 440.0);
+    EXPECT_DOUBLE_EQ(EqualTemperedHz(57), 220.0);
+    EXPECT_NEAR(EqualTemperedHz(40), 82.406889, 1e-6);  // low E of a guitar
+    EXPECT_NEAR(EqualTemperedHz(108), 4186.009045, 1e-6);
+}
+
+struct PureCase {
+    int midiNote;
+    double detuneCents;
+    double tau;  // 0: steady for 1.5 s
+};
+
+class FinePureTone : public ::testing::TestWithParam<PureCase> {};
+
+TEST_P(FinePureTone, SettlesWithinTwoHundredthsOfACent) {
+    const PureCase c = GetParam();
+    const double f = EqualTemperedHz(c.midiNote) * std::exp2(c.detuneCents / 1200.0);
+    const std::optional<FineReading> fine =
+        FineOf(Tone(f, c.tau > 0.0 ? 5.0 : 1.5, c.tau), c.midiNote);
+    ASSERT_TRUE(fine);
+    EXPECT_TRUE(fine->final);
+    EXPECT_NEAR(Cents(fine->frequencyHz, f), 0.0, 0.02) << fine->frequencyHz << " Hz for " << f;
+    EXPECT_NEAR(fine->cents, c.detuneCents, 0.02);
+    EXPECT_LT(fine->uncertaintyCents, 0.1);
+    EXPECT_GT(fine->seconds, 0.4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Notes, FinePureTone,
+                         ::testing::Values(PureCase{28, 0.0, 0.0},      // E1, 41.2 Hz
+                                           PureCase{40, 7.3, 1.5},      // E2, decaying
+                                           PureCase{69, -13.0, 0.0},    // A4
+                                           PureCase{84, 19.0, 1.5},     // C6, decaying
+                                           PureCase{105, -4.0, 0.0}));  // A7
+
+TEST(FineEstimator, TheAttackIsLeftOut) {
+    // The first quarter second 17 cents sharp, as a plucked string starts,
+    // then in tune; the phase runs on without a break.
+    const double settled = 110.0;
+    const double sharp = settled * std::exp2(17.0 / 1200.0);
+    std::vector<std::uint8_t> samples = Tone(settled, 3.0, 1.5, 0.31, 85.0);
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0.0, 0.3);
+    const auto start = static_cast<std::size_t>(0.31 * kSampleRate);
+    double phase = 0.7;
+    for (std::size_t n = start; n < samples.size(); ++n) {
+        const double t = static_cast<double>(n - start) / kSampleRate;
+        if (t >= 3.0) {
+            break;
+        }
+        const double x = 85.0 * std::exp(-t / 1.5) * std::sin(phase);
+        phase += 2.0 * M_PI * (t < 0.25 ? sharp : settled) / kSampleRate;
+        samples[n] = static_cast<std::uint8_t>(std::lround(128.0 + x + noise(rng)));
+    }
+    const std::optional<FineReading> fine = FineOf(samples, 45);
+    ASSERT_TRUE(fine);
+    EXPECT_NEAR(Cents(fine->frequencyHz, settled), 0.0, 0.02);
+}
+
+TEST(FineEstimator, ALostBlockIsNotBridged) {
+    const double f = 196.3;
+    const std::vector<std::uint8_t> samples = Tone(f, 2.5, 0.0, 0.31, 60.0, 5);
+    const std::optional<FineReading> told = FineOf(samples, 55, {9});
+    ASSERT_TRUE(told);
+    EXPECT_NEAR(Cents(told->frequencyHz, f), 0.0, 0.02);
+    // The same blocks run together as if nothing were missing: the windows
+    // over the jump in phase read elsewhere.
+    const std::optional<FineReading> bridged = FineOf(samples, 55, {9}, false);
+    ASSERT_TRUE(bridged);
+    EXPECT_GT(std::abs(Cents(bridged->frequencyHz, f)), 0.05);
+}
+
+TEST(FineEstimator, SilenceAndNoiseGiveNoResult) {
+    const std::vector<std::uint8_t> silence(5 * kSampleRate, 128);
+    EXPECT_FALSE(FineOf(silence, 69));
+    // White noise loud enough to start the count: no partial stands out.
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> noise(-45, 45);
+    std::vector<std::uint8_t> hiss(4 * kSampleRate, 128);
+    for (std::size_t n = kSampleRate / 2; n < hiss.size() - kSampleRate / 2; ++n) {
+        hiss[n] = static_cast<std::uint8_t>(128 + noise(rng));
+    }
+    for (const int note : {40, 69, 96}) {
+        EXPECT_FALSE(FineOf(hiss, note)) << note;
+    }
+}
+
+TEST(FineEstimator, ArmingAgainStartsAfresh) {
+    MeasuringCycle cycle;
+    const std::string reference = ReferenceText(EqualTemperedHz(57), ".");
+    const std::vector<std::uint8_t> first = Tone(221.0, 2.0);
+    const std::vector<std::uint8_t> second = Tone(219.0, 2.0);
+    ASSERT_TRUE(cycle.Arm(reference, 57));
+    for (std::size_t b = 0; b < first.size() / kFrameLength; ++b) {
+        cycle.Tick(BlockAt(first, b), reference, ".");
+    }
+    ASSERT_TRUE(cycle.Fine());
+    EXPECT_NEAR(cycle.Fine()->frequencyHz, 221.0, 0.001);
+
+    ASSERT_TRUE(cycle.Arm(reference, 57));
+    EXPECT_FALSE(cycle.Fine());
+    for (std::size_t b = 0; b < second.size() / kFrameLength; ++b) {
+        cycle.Tick(BlockAt(second, b), reference, ".");
+    }
+    ASSERT_TRUE(cycle.Fine());
+    EXPECT_NEAR(cycle.Fine()->frequencyHz, 219.0, 0.001);
+}
+
+TEST(FineEstimator, ProvisionalWhileTheNoteSoundsThenFinal) {
+    MeasuringCycle cycle;
+    const std::string reference = ReferenceText(EqualTemperedHz(69), ".");
+    const std::vector<std::uint8_t> tone = Tone(440.0, 5.0, 1.5);
+    ASSERT_TRUE(cycle.Arm(reference, 69));
+    bool sawProvisional = false;
+    bool sawResultWhileFollowing = false;
+    for (std::size_t b = 0; b < tone.size() / kFrameLength; ++b) {
+        cycle.Tick(BlockAt(tone, b), reference, ".");
+        if (cycle.Fine() && !cycle.Fine()->final) {
+            sawProvisional = true;
+            // Still refining after the mean was shown, below level 32.
+            sawResultWhileFollowing |= cycle.SamplingState() == -1.0;
+        }
+    }
+    EXPECT_TRUE(sawProvisional);
+    EXPECT_TRUE(sawResultWhileFollowing);
+    ASSERT_TRUE(cycle.Fine());
+    EXPECT_TRUE(cycle.Fine()->final);
+}
+
+TEST(FineEstimator, AnotherNoteDropsAnOpenMeasurementAndEndsAFollowedOne) {
+    const std::string reference = ReferenceText(EqualTemperedHz(69), ".");
+    const std::vector<std::uint8_t> tone = Tone(440.0, 5.0, 1.5);
+    MeasuringCycle cycle;
+    ASSERT_TRUE(cycle.Arm(reference, 69));
+    std::size_t b = 0;
+    // Until the mean is shown: the fine measurement is still following.
+    for (; cycle.SamplingState() != -1.0 || !cycle.Fine(); ++b) {
+        ASSERT_LT(b, tone.size() / kFrameLength);
+        cycle.Tick(BlockAt(tone, b), reference, ".");
+    }
+    ASSERT_FALSE(cycle.Fine()->final);
+    cycle.NoteChosen();
+    ASSERT_TRUE(cycle.Fine());
+    EXPECT_TRUE(cycle.Fine()->final);
+
+    const std::vector<std::uint8_t> steady = Tone(440.0, 3.0);
+    MeasuringCycle open;
+    ASSERT_TRUE(open.Arm(reference, 69));
+    for (std::size_t i = 0; i < 14; ++i) {
+        open.Tick(BlockAt(steady, i), reference, ".");
+    }
+    ASSERT_GE(open.SamplingState(), 0.0);
+    ASSERT_TRUE(open.Fine());
+    open.NoteChosen();
+    EXPECT_FALSE(open.Fine());
+}
+
+struct TextCase {
+    FineReading reading;
+    const char* separator;
+    const char* expected;
+};
+
+class FineText : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(FineText, ReadsAsAMusicianWritesIt) {
+    const TextCase c = GetParam();
+    EXPECT_EQ(FineReadingText(c.reading, "Mi 2", c.separator), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Readings, FineText,
+    ::testing::Values(
+        TextCase{
+            {82.5371, 2.7, 0.1, 2.5, true},
+            ",",
+            "Mesure fine : 82,537 Hz, +2,7 cents par rapport à Mi 2 (± 0,1 cent, 2,5 s de son)"},
+        TextCase{
+            {82.3, -1.234, 0.04, 1.27, false},
+            ".",
+            "Mesure fine (provisoire) : 82.300 Hz, -1.23 cent par rapport à Mi 2 (± 0.04 cent, "
+            "1.3 s de son)"},
+        TextCase{
+            {82.4, -0.001, 0.004, 3.0, true},
+            ",",
+            "Mesure fine : 82,400 Hz, +0,00 cent par rapport à Mi 2 (± 0,00 cent, 3,0 s de son)"},
+        TextCase{{80.0, -45.6, 2.4, 4.0, true},
+                 ",",
+                 "Mesure fine : 80,000 Hz, -45,6 cents par rapport à Mi 2 (± 2,4 cents, 4,0 s de "
+                 "son)"}));
+
+}  // namespace
+}  // namespace harmolune

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "measure/FineEstimator.h"
 #include "measure/MeasuringCycle.h"
 #include "spectrum/Fourier.h"
 
@@ -89,6 +90,33 @@ void BM_WholeTick(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_WholeTick);
+
+// One block of the fine measurement while it follows a note, for a low note
+// (four-block windows, the costlier) and a high one (two-block windows).
+void BM_FineEstimatorPush(benchmark::State& state) {
+    const int midiNote = static_cast<int>(state.range(0));
+    const double f = harmolune::EqualTemperedHz(midiNote);
+    std::vector<Block> blocks(64);
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0.0, 0.3);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        for (int t = 0; t < 4096; ++t) {
+            const double n = static_cast<double>(b * 4096 + t);
+            blocks[b][t] = static_cast<std::uint8_t>(
+                std::lround(128 + 60 * std::sin(2 * M_PI * f * n / 32768.0) + noise(rng)));
+        }
+    }
+    harmolune::FineEstimator fine;
+    std::size_t next = 0;
+    for (auto _ : state) {
+        if (next == 0) {
+            fine.Start(midiNote);
+        }
+        fine.Push(blocks[next]);
+        next = (next + 1) % blocks.size();
+    }
+}
+BENCHMARK(BM_FineEstimatorPush)->Arg(40)->Arg(84);
 
 // The usual console table, then each result as a share of one block and the
 // ratio of Transform to FFTW.

@@ -58,8 +58,7 @@ Readings Measure(const std::vector<std::uint8_t>& samples, int midiNote) {
     cycle.Arm(reference, midiNote);
     Block block{};
     for (std::size_t at = 0; at + kFrameLength <= samples.size(); at += kFrameLength) {
-        std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(at), kFrameLength,
-                    block.begin());
+        std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(at), kFrameLength, block.begin());
         cycle.Tick(block, reference, ".");
     }
     Readings r;
@@ -123,8 +122,9 @@ PureWorst PureTones(int midiNote, bool decaying, std::mt19937& rng) {
 }
 
 void RunPureTones() {
-    std::printf("(a) Pure tones, 8-bit, 0.3 LSB noise: worst |error| in cents over 60 tones "
-                "(in tune, +-20 c; 20 phases and onsets)\n");
+    std::printf(
+        "(a) Pure tones, 8-bit, 0.3 LSB noise: worst |error| in cents over 60 tones "
+        "(in tune, +-20 c; 20 phases and onsets)\n");
     std::printf("%-5s %-9s %12s %12s %8s\n", "note", "envelope", "Label1", "fine", "missing");
     std::vector<int> notes;
     for (int octave = 1; octave <= 7; ++octave) {
@@ -141,8 +141,8 @@ void RunPureTones() {
             const int octave = note / 12 - 1;
             const char* name = note % 12 == 4 ? "E" : note % 12 == 9 ? "A" : "C";
             std::printf("%s%-4d %-9s %12.3f %12.4f %4d/%-3d\n", name, octave,
-                        decaying ? "decaying" : "steady", w.specified, w.fine,
-                        w.specifiedMissing, w.fineMissing);
+                        decaying ? "decaying" : "steady", w.specified, w.fine, w.specifiedMissing,
+                        w.fineMissing);
             worstFine = std::max(worstFine, w.fine);
             worstSpecified = std::max(worstSpecified, w.specified);
         }
@@ -193,7 +193,8 @@ Render RenderNote(const std::string& soundFont, int program, int note, double se
 
 double BlockPeak(const std::vector<float>& x, std::size_t block) {
     double peak = 0.0;
-    for (std::size_t i = block * kFrameLength; i < (block + 1) * kFrameLength && i < x.size(); ++i) {
+    for (std::size_t i = block * kFrameLength; i < (block + 1) * kFrameLength && i < x.size();
+         ++i) {
         peak = std::max(peak, std::abs(static_cast<double>(x[i])));
     }
     return peak;
@@ -232,7 +233,8 @@ std::optional<double> SustainPitch(const Render& r, double referenceHz) {
     const std::size_t length = end - begin;
     std::vector<double> w(length);
     for (std::size_t n = 0; n < length; ++n) {
-        const double s = std::sin(kPi * (static_cast<double>(n) + 0.5) / static_cast<double>(length));
+        const double s =
+            std::sin(kPi * (static_cast<double>(n) + 0.5) / static_cast<double>(length));
         w[n] = r.mono[begin + n] * s * s;
     }
     // Zero-padded eight times, then the strongest bin of the band.
@@ -296,21 +298,24 @@ struct SynthNote {
 
 void RunSynth(const std::string& soundFont) {
     std::vector<SynthNote> notes;
-    const char* pianoNames[] = {"piano C2", "piano A2", "piano C3", "piano A3", "piano C4", "piano A4",
-                                "piano C5", "piano A5", "piano C6", "piano A6", "piano C7"};
+    const char* pianoNames[] = {"piano C2", "piano A2", "piano C3", "piano A3",
+                                "piano C4", "piano A4", "piano C5", "piano A5",
+                                "piano C6", "piano A6", "piano C7"};
     const int pianoKeys[] = {36, 45, 48, 57, 60, 69, 72, 81, 84, 93, 96};
     for (int i = 0; i < 11; ++i) {
-        notes.push_back({pianoNames[i], harmolune::kPianoProgram, pianoKeys[i], pianoKeys[i] <= 84});
+        notes.push_back(
+            {pianoNames[i], harmolune::kPianoProgram, pianoKeys[i], pianoKeys[i] <= 84});
     }
     const char* guitarNames[] = {"guitar E2", "guitar A2", "guitar D3",
                                  "guitar G3", "guitar B3", "guitar E4"};
     for (int i = 0; i < 6; ++i) {
-        notes.push_back({guitarNames[i], harmolune::kGuitarProgram,
-                         36 + harmolune::kStrings[i].index, true});
+        notes.push_back(
+            {guitarNames[i], harmolune::kGuitarProgram, 36 + harmolune::kStrings[i].index, true});
     }
-    std::printf("(b) %s: cents against the sustain's pitch (truth); '-' where a reading did not "
-                "complete\n",
-                std::filesystem::path(soundFont).filename().c_str());
+    std::printf(
+        "(b) %s: cents against the sustain's pitch (truth); '-' where a reading did not "
+        "complete\n",
+        std::filesystem::path(soundFont).filename().c_str());
     std::printf("%-10s %10s | %8s %8s %8s | %8s %8s %8s | %s\n", "note", "truth Hz", "L1@60",
                 "L1@85", "L1@120", "fine@60", "fine@85", "fine@120", "fine ± (c), span (s)");
     int within = 0;
@@ -371,9 +376,10 @@ void RunSynth(const std::string& soundFont) {
         std::printf("%-10s %10.4f |%s |%s |%s\n", n.name, *truth, specifiedCells.c_str(),
                     fineCells.c_str(), spread.c_str());
     }
-    std::printf("guitar and piano C2-C6, where Label1 completes: fine within 0.5 c in %d of %d, "
-                "worst %.2f c\n\n",
-                within, counted, worstCore);
+    std::printf(
+        "guitar and piano C2-C6, where Label1 completes: fine within 0.5 c in %d of %d, "
+        "worst %.2f c\n\n",
+        within, counted, worstCore);
 }
 
 }  // namespace

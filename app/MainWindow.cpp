@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -127,7 +128,9 @@ void MainWindow::Show(const NoteChoice& choice) {
 }
 
 void MainWindow::OnSample() {
-    if (cycle_.Arm(referenceText_)) {
+    if (cycle_.Arm(referenceText_, tone_.CurrentNote())) {
+        // The fine measurement names the note it measures, e.g. "Mi 2".
+        armedNoteName_ = (c_.label2->text() + ' ' + c_.label3->text()).toStdString();
         ShowMeasurement();
         return;
     }
@@ -141,8 +144,12 @@ void MainWindow::OnSample() {
 void MainWindow::OnBlocksReady() {
     ring_.ClearWakeUp();
     // One analysis per block, oldest first. Without a note chosen the
-    // block is dropped. Nothing here allocates, unless Label1 changes.
+    // block is dropped. Blocks the ring lost are a gap the fine measurement
+    // must not bridge. Nothing here allocates, unless a display changes.
     while (ring_.Pop(samples_)) {
+        for (; lostBlocks_ < ring_.Dropped(); ++lostBlocks_) {
+            cycle_.BlockLost();
+        }
         if (referenceText_.empty()) {
             continue;
         }
@@ -156,6 +163,22 @@ void MainWindow::ShowMeasurement() {
         shownMeasurement_ = cycle_.Label1();
         c_.label1->setText(Q(shownMeasurement_));
     }
+    // The fine measurement goes in Label1's tooltip and accessible
+    // description; its text changes a few times a second while it refines.
+    const std::optional<FineReading> fine = cycle_.Fine();
+    const bool final = fine && fine->final;
+    std::string text = fine ? FineReadingText(*fine, armedNoteName_, decimalSeparator_) : "";
+    if (text != shownFine_) {
+        shownFine_ = std::move(text);
+        c_.label1->setToolTip(Q(shownFine_));
+        c_.label1->setAccessibleDescription(Q(shownFine_));
+        if (final && !shownFineFinal_) {
+            // Said once, when it is settled.
+            QAccessibleEvent alert(c_.label1, QAccessible::Alert);
+            QAccessible::updateAccessibility(&alert);
+        }
+    }
+    shownFineFinal_ = final;
 }
 
 bool MainWindow::HelpOpen() const { return !c_.command1->isHidden(); }

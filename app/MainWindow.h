@@ -5,6 +5,7 @@
 // a CaptureDevice). It computes nothing itself. UI thread only.
 
 #include <QWidget>
+#include <cstdint>
 #include <string>
 
 #include "app/Layout.h"
@@ -75,6 +76,10 @@ class MainWindow : public QWidget {
     Block samples_{};               // the block being analysed
     std::string referenceText_;     // what Label4 shows, kept to avoid a copy per block
     std::string shownMeasurement_;  // what Label1 shows
+    std::string shownFine_;         // its tooltip: the fine measurement
+    bool shownFineFinal_ = false;
+    std::string armedNoteName_;     // the note measured, e.g. "Mi 2"
+    std::uint64_t lostBlocks_ = 0;  // blocks the ring lost, as far as told to the cycle
     QSocketNotifier* blockNotifier_ = nullptr;
     bool capturing_ = false;
     bool shutDown_ = false;

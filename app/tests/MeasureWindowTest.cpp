@@ -143,6 +143,45 @@ TEST_F(MeasureWindowTest, BlocksFromTheCaptureThreadArriveAsEvents) {
     EXPECT_NEAR(Shown(Label1()), 441.0, 0.5) << Label1().toStdString();
 }
 
+// A struck note: 0.2 s of silence, then a sine decaying over 1.5 s, with a
+// dither of a third of a step, as a microphone's noise gives.
+std::vector<std::uint8_t> Struck(double frequencyHz, double seconds) {
+    std::vector<std::uint8_t> samples;
+    for (int t = 0; t < static_cast<int>(seconds * 32768); ++t) {
+        const double s = t / 32768.0 - 0.2;
+        const double x =
+            s < 0.0 ? 0.0 : 80.0 * std::exp(-s / 1.5) * std::sin(2 * M_PI * frequencyHz * s);
+        const double dither = ((t * 7919) % 97) / 97.0 - 0.5;
+        samples.push_back(static_cast<std::uint8_t>(128 + std::lround(x + 0.6 * dither)));
+    }
+    return samples;
+}
+
+TEST_F(MeasureWindowTest, TheFineMeasurementIsLabel1sTooltipAndDescription) {
+    ChooseLa4();
+    Arm();
+    const std::vector<std::uint8_t> note = Struck(443.0, 6.0);
+    QLabel& label1 = *window->Widgets().label1;
+    bool provisional = false;
+    for (std::size_t at = 0; at + 4096 <= note.size(); at += 4096) {
+        Feed({note.begin() + static_cast<std::ptrdiff_t>(at),
+              note.begin() + static_cast<std::ptrdiff_t>(at + 4096)});
+        provisional |= label1.toolTip().startsWith("Mesure fine (provisoire) : 443.0");
+        EXPECT_EQ(label1.toolTip(), label1.accessibleDescription());
+    }
+    EXPECT_TRUE(provisional);
+    EXPECT_NEAR(Shown(Label1()), 443.0, 3.0) << "Label1 keeps its own reading";
+    // 443 Hz is 11.76 cents above La 4.
+    EXPECT_TRUE(label1.toolTip().startsWith("Mesure fine : 443.000 Hz, +11.76 cents"))
+        << label1.toolTip().toStdString();
+    EXPECT_TRUE(label1.toolTip().contains(" par rapport à La 4 (± "));
+    EXPECT_EQ(label1.accessibleDescription(), label1.toolTip());
+
+    Arm();
+    EXPECT_EQ(label1.toolTip(), "");
+    EXPECT_EQ(label1.accessibleDescription(), "");
+}
+
 TEST_F(MeasureWindowTest, ShutDownStopsCaptureOnce) {
     EXPECT_TRUE(window->close());
     EXPECT_EQ(capture.stops, 1);

@@ -298,6 +298,7 @@ struct SynthNote {
 
 void RunSynth(const std::string& soundFont) {
     std::vector<SynthNote> notes;
+    notes.reserve(17);
     const char* pianoNames[] = {"piano C2", "piano A2", "piano C3", "piano A3",
                                 "piano C4", "piano A4", "piano C5", "piano A5",
                                 "piano C6", "piano A6", "piano C7"};

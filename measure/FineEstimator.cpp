@@ -71,8 +71,9 @@ FineEstimator::FineEstimator() {
         const double s = std::sin(std::numbers::pi * (n + 0.5) / kWindowLength);
         longHann_[n] = s * s;
     }
-    for (int n = 0; n < kWindowLength / 2; ++n) {
-        const double s = std::sin(std::numbers::pi * (n + 0.5) / (kWindowLength / 2));
+    constexpr int kShortLength = kWindowLength / 2;
+    for (int n = 0; n < kShortLength; ++n) {
+        const double s = std::sin(std::numbers::pi * (n + 0.5) / kShortLength);
         shortHann_[n] = s * s;
     }
 }
@@ -165,8 +166,9 @@ void FineEstimator::Push(const Block& samples) {
     const double* hann = windowBlocks_ == kWindowBlocks ? longHann_.data() : shortHann_.data();
     for (int b = 0; b < windowBlocks_; ++b) {
         const double* from = history_.data() + ((firstBlock + b) % kWindowBlocks) * kFrameLength;
-        double* to = windowed_ + b * kFrameLength;
-        const double* w = hann + b * kFrameLength;
+        const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(b) * kFrameLength;
+        double* to = windowed_ + offset;
+        const double* w = hann + offset;
         for (int i = 0; i < kFrameLength; ++i) {
             to[i] = (from[i] - mean) * w[i];
         }

@@ -136,12 +136,12 @@ TEST(FineEstimator, ALostBlockIsNotBridged) {
 }
 
 TEST(FineEstimator, SilenceAndNoiseGiveNoResult) {
-    const std::vector<std::uint8_t> silence(5 * kSampleRate, 128);
+    const std::vector<std::uint8_t> silence(static_cast<std::size_t>(5) * kSampleRate, 128);
     EXPECT_FALSE(FineOf(silence, 69));
     // White noise loud enough to start the count: no partial stands out.
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> noise(-45, 45);
-    std::vector<std::uint8_t> hiss(4 * kSampleRate, 128);
+    std::vector<std::uint8_t> hiss(static_cast<std::size_t>(4) * kSampleRate, 128);
     for (std::size_t n = kSampleRate / 2; n < hiss.size() - kSampleRate / 2; ++n) {
         hiss[n] = static_cast<std::uint8_t>(128 + noise(rng));
     }

@@ -175,7 +175,9 @@ TEST(SoundFailure, NoServerShowsPortAudiosTextAndTheWindowStillWorks) {
     const std::string err = ::testing::internal::GetCapturedStderr();
     ASSERT_TRUE(box.seen);
     EXPECT_EQ(box.title, "Harmolune");
-    EXPECT_TRUE(box.text == "Invalid device" || box.text == "Device unavailable")
+    const QString reason = box.text.section('\n', 1);
+    EXPECT_EQ(box.text.section('\n', 0, 0), "Impossible d'ouvrir l'entrée audio (microphone) :");
+    EXPECT_TRUE(reason == "Invalid device" || reason == "Device unavailable")
         << box.text.toStdString();
     EXPECT_EQ(box.icon, QMessageBox::NoIcon);
     EXPECT_EQ(box.buttons, QMessageBox::Ok);

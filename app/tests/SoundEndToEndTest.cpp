@@ -14,6 +14,7 @@
 #include "capture/tests/SoundTestSupport.h"
 #include "reference/FluidSynthOutput.h"
 #include "reference/ReferenceTone.h"
+#include "reference/tests/TestSoundFont.h"
 
 namespace harmolune {
 namespace {
@@ -93,7 +94,7 @@ TEST_P(SoundEndToEnd, TheClickedNoteIsMeasuredAfterItDiesAway) {
     const Played& p = GetParam();
     ASSERT_EQ(testing::SetCaptureVolume("150%"), 0);
     TempFolder folder;
-    FluidSynthOutput synth;
+    FluidSynthOutput synth(TestSoundFontOptions());
     TeeMidiOutput midi(synth);
     PortAudioCapture capture;
     ::testing::internal::CaptureStderr();

@@ -92,7 +92,10 @@ bool ResolveLinks(std::string& path) {
         }
         std::string target(PATH_MAX, '\0');
         const ssize_t n = readlink(path.c_str(), target.data(), target.size());
-        if (n < 0) {
+        if (n <= 0 || static_cast<std::size_t>(n) == target.size()) {
+            if (n >= 0) {
+                errno = n == 0 ? ENOENT : ENAMETOOLONG;
+            }
             return false;
         }
         target.resize(static_cast<std::size_t>(n));

@@ -114,7 +114,7 @@ TEST(MeasureTool, ADataChunkCutShortIsMeasuredWithAWarning) {
     WavLayout layout;
     layout.samples = Struck(441.3, 3, 1);
     layout.samples.resize(layout.samples.size() + 100, 128);
-    layout.declaredData = 6 * 4096;  // as a recorder that was stopped leaves it
+    layout.declaredData = 6 * std::int64_t{4096};  // as a recorder that was stopped leaves it
     WriteFile(dir / "cut.wav", WavBytes(layout));
     const std::string path = (dir / "cut.wav").string();
     const ToolRun r = Measure({"--key", "9", "--octave", "4", path});

@@ -93,11 +93,11 @@ struct CutCase {
 // blocks that are there; its partial tail is read too, to tell the two apart.
 TEST(WavReader, ADataChunkCutShortGivesTheCompleteBlocksThere) {
     const CutCase cases[] = {
-        {"cut in the second block", 4096 + 100, 3 * 4096, 1, true},
+        {"cut in the second block", 4096 + 100, 3 * std::int64_t{4096}, 1, true},
         {"cut before any block", 100, 8192, 0, true},
         {"cut in the partial tail", 2 * 4096 + 500, 2 * 4096 + 1000, 2, true},
         {"complete, with a partial tail", 2 * 4096 + 1000, 2 * 4096 + 1000, 2, false},
-        {"more bytes than declared", 3 * 4096, 4096 + 7, 1, false},
+        {"more bytes than declared", 3 * std::size_t{4096}, 4096 + 7, 1, false},
     };
     TempDir dir;
     for (const CutCase& c : cases) {

@@ -29,7 +29,8 @@ bench: build
 	@for b in $(BUILD)/bench/*-bench; do echo "== $$b"; $$b; done
 
 # PNG pictures of the window, drawn offscreen: as started, after "La" at
-# octave 4, with help open, and the box that asks for a note first.
+# octave 4 and "Si" at octave 8, "Do" at octave 7 measured, with help open,
+# and the box that asks for a note first.
 screenshots: build
 	$(BUILD)/app/harmolune-screenshots $(BUILD)/screenshots
 

@@ -86,10 +86,21 @@ bool MainWindow::StartUp() {
 
     tone_.OpenMidiOutput();
 
+    // Centred before anything is shown: a box at start-up is centred over
+    // the window, so the window must already stand where it will appear.
+    if (const QScreen* s = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(s->availableGeometry().center());
+        move(frame.topLeft());
+    }
+
     std::string error;
     capturing_ = capture_.Start(ring_, error);
     if (!capturing_) {
-        QMessageBox box(QMessageBox::NoIcon, "Harmolune", Q(error), QMessageBox::Ok, this);
+        // What failed in French; the sound library's own words follow.
+        QMessageBox box(QMessageBox::NoIcon, "Harmolune",
+                        "Impossible d'ouvrir l'entrée audio (microphone) :\n" + Q(error),
+                        QMessageBox::Ok, this);
         box.exec();
         if (shutDown_) {
             return false;
@@ -99,12 +110,6 @@ bool MainWindow::StartUp() {
     } else {
         blockNotifier_ = new QSocketNotifier(ring_.WakeUpFd(), QSocketNotifier::Read, this);
         connect(blockNotifier_, &QSocketNotifier::activated, this, &MainWindow::OnBlocksReady);
-    }
-
-    if (const QScreen* s = screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(s->availableGeometry().center());
-        move(frame.topLeft());
     }
     return true;
 }
@@ -116,15 +121,21 @@ void MainWindow::OnKey(int key) { Show(ChooseKey(key, c_.hScroll1->value(), deci
 void MainWindow::OnString(int string) { Show(ChooseString(string, decimalSeparator_)); }
 
 void MainWindow::Show(const NoteChoice& choice) {
+    // The same pitch again, from the same key or string or from a key and a
+    // string that sound alike, searches the same band: a measurement open
+    // for it goes on, so that the reference can be heard again while it
+    // waits. Another note drops it, so that the estimates of two notes never
+    // share one mean.
+    const bool samePitch = !referenceText_.empty() && choice.note == tone_.CurrentNote();
     tone_.SoundNote(choice.program, choice.note);
     c_.label2->setText(Q(choice.name));
     c_.label3->setText(Q(choice.octaveText));
     c_.label4->setText(Q(choice.referenceText));
     referenceText_ = choice.referenceText;
-    // A measurement open for the previous note is dropped, so that the
-    // estimates of two notes never share one mean.
-    cycle_.NoteChosen();
-    ShowMeasurement();
+    if (!samePitch) {
+        cycle_.NoteChosen();
+        ShowMeasurement();
+    }
 }
 
 void MainWindow::OnSample() {

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -73,9 +75,91 @@ bool MakeFolders(const std::string& dir) {
     return mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
+// A French sentence for the user, then the system's own words on a line of
+// their own.
 std::string SaveError(const std::string& path, int error) {
-    return "L'octave n'a pas pu être enregistrée dans « " + path + " » : " + std::strerror(error) +
-           ".";
+    return "L'octave n'a pas pu être enregistrée dans « " + path + " » :\n" + std::strerror(error);
+}
+
+// The file a link at path finally names; path itself when it is no link.
+// Links in the folders above are followed by the system as usual. A chain
+// longer than the system would follow gives ELOOP.
+bool ResolveLinks(std::string& path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return true;
+        }
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) == target.size()) {
+            if (n >= 0) {
+                errno = n == 0 ? ENOENT : ENAMETOOLONG;
+            }
+            return false;
+        }
+        target.resize(static_cast<std::size_t>(n));
+        path = target.front() == '/' ? target : Join(ParentOf(path), target);
+    }
+    errno = ELOOP;
+    return false;
+}
+
+// Writes all of data to fd, then flushes it to the disk. Returns 0 or errno.
+int WriteAndSync(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return n < 0 ? errno : EIO;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return fsync(fd) == 0 ? 0 : errno;
+}
+
+// Through a temporary file in the same folder renamed over path, so that a
+// crash leaves either the old file or the new one. Returns 0 or errno.
+int ReplaceFile(const std::string& path, const std::string& data) {
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        return errno;
+    }
+    // mkstemp makes the file private; a settings file is as readable as any.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+
+    int failure = WriteAndSync(fd, data);
+    if (close(fd) != 0 && failure == 0) {
+        failure = errno;
+    }
+    if (failure == 0 && rename(temp.c_str(), path.c_str()) != 0) {
+        failure = errno;
+    }
+    if (failure != 0) {
+        unlink(temp.c_str());
+    }
+    return failure;
+}
+
+// Into the file itself, for a folder where no other file can be made: the
+// line is short and written in one call, so a crash is unlikely to catch it
+// halfway. Returns 0 or errno.
+int RewriteInPlace(const std::string& path, const std::string& data) {
+    const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    int failure = WriteAndSync(fd, data);
+    if (close(fd) != 0 && failure == 0) {
+        failure = errno;
+    }
+    return failure;
 }
 
 }  // namespace
@@ -122,6 +206,7 @@ LoadedOctave LoadOctave(const std::string& path) {
         }
         std::string error;
         if (!SaveOctave(path, kDefaultOctave, error)) {
+            std::replace(error.begin(), error.end(), '\n', ' ');
             result.note += (result.note.empty() ? "" : " ") + error;
         }
         return result;
@@ -155,42 +240,29 @@ LoadedOctave LoadOctave(const std::string& path) {
 }
 
 bool SaveOctave(const std::string& path, int octave, std::string& error) {
-    const std::string dir = ParentOf(path);
-    if (!MakeFolders(dir)) {
+    // A link is written through: its target gets the new octave, the link stays.
+    std::string file = path;
+    if (!ResolveLinks(file)) {
         error = SaveError(path, errno);
         return false;
     }
-    std::string temp = path + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
+    if (!MakeFolders(ParentOf(file))) {
         error = SaveError(path, errno);
         return false;
     }
-    // mkstemp makes the file private; a settings file is as readable as any.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-
     const std::string line = std::to_string(octave) + "\r\n";
-    bool ok = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    int failure = errno;
-    if (ok && fsync(fd) != 0) {
-        ok = false;
-        failure = errno;
+    int failure = ReplaceFile(file, line);
+    // A folder we may not write to can still hold a file we may write to, as
+    // after an install that left the file writable for everyone.
+    if (failure == EACCES || failure == EPERM || failure == EROFS) {
+        const int inPlace = RewriteInPlace(file, line);
+        failure = inPlace == ENOENT ? failure : inPlace;
     }
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        failure = errno;
-    }
-    if (ok && rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        failure = errno;
-    }
-    if (!ok) {
-        unlink(temp.c_str());
+    if (failure != 0) {
         error = SaveError(path, failure);
+        return false;
     }
-    return ok;
+    return true;
 }
 
 }  // namespace harmolune

@@ -41,8 +41,10 @@ LoadedOctave LoadOctave(const std::string& path);
 
 // Writes octave as the file's only line, through a temporary file renamed
 // over the old one, so that a crash leaves either the old file or the new.
-// Creates the folder when missing. On failure returns false and puts a
-// French sentence for the user in error.
+// Where the folder cannot be written but the file can, the file is rewritten
+// in place instead. A link is written through to the file it names. Creates
+// the folder when missing. On failure returns false and puts in error a
+// French sentence for the user, then, on a second line, the system's reason.
 bool SaveOctave(const std::string& path, int octave, std::string& error);
 
 }  // namespace harmolune

@@ -1,7 +1,8 @@
 // Fuzzes the recording path of harmolune-measure: any bytes as a WAV file end
 // either in one clear error line and exit status 2, or in a measurement of
-// exactly the full blocks the data chunk holds. The bytes go to an in-memory
-// file, so nothing touches the disk.
+// exactly the full blocks the data chunk holds, with one warning line when
+// the chunk is cut short. The bytes go to an in-memory file, so nothing
+// touches the disk.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -89,15 +90,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     harmolune::WavReader wav;
     std::string error;
     long long blocks = -1;
+    bool cutShort = false;
     if (wav.Open(path, error)) {
         FUZZ_CHECK(size >= kMinHeader);
-        FUZZ_CHECK(wav.DataBytes() <= size - kMinHeader);
         harmolune::Block block{};
         blocks = 0;
         while (wav.ReadBlock(block)) {
             ++blocks;
         }
-        FUZZ_CHECK(static_cast<std::uint64_t>(blocks) == wav.DataBytes() / block.size());
+        FUZZ_CHECK(wav.ReadError().empty());
+        FUZZ_CHECK(wav.FoundBytes() <= size - kMinHeader);
+        FUZZ_CHECK(static_cast<std::uint64_t>(blocks) == wav.FoundBytes() / block.size());
+        if (wav.DeclaredBytes()) {
+            FUZZ_CHECK(wav.FoundBytes() <= *wav.DeclaredBytes());
+        }
+        cutShort = wav.CutShort();
     } else {
         FUZZ_CHECK(!error.empty());
     }
@@ -111,7 +118,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(err.str() == "harmolune-measure: " + path + ": " + error + "\n");
     } else {
         FUZZ_CHECK(status == 0);
-        FUZZ_CHECK(err.str().empty());
+        if (cutShort) {
+            FUZZ_CHECK(err.str().rfind("harmolune-measure: " + path + ": warning: ", 0) == 0);
+            FUZZ_CHECK(Lines(err.str()) == 1);
+        } else {
+            FUZZ_CHECK(err.str().empty());
+        }
         // The note line, the header, one line per block, the result line and
         // the fine measurement's line.
         const std::string text = out.str();

@@ -20,6 +20,7 @@ const char* const kMeasureUsage =
     "usage: harmolune-measure --key K --octave O FILE.wav\n"
     "       harmolune-measure --string S FILE.wav\n"
     "       harmolune-measure (--key K --octave O | --string S) --record N\n"
+    "       harmolune-measure --help | --version\n"
     "\n"
     "Measures a recording the way the window measures the instrument: chooses\n"
     "the note, arms a measurement, then analyses each block of 4096 samples.\n"
@@ -27,7 +28,12 @@ const char* const kMeasureUsage =
     "  --octave O   octave -1 to 8, with --key\n"
     "  --string S   guitar string 4, 9, 14, 19, 23 or 28 (low Mi to high Mi)\n"
     "  --record N   measure N blocks from the default input instead of a file\n"
-    "FILE.wav must hold 8-bit unsigned mono PCM at 32768 Hz.\n";
+    "  -h, --help   print this text\n"
+    "  --version    print the version\n"
+    "FILE.wav must hold 8-bit unsigned mono PCM at 32768 Hz; - reads it from\n"
+    "standard input. Pipes and FIFOs are read as they come.\n"
+    "Exit status: 0 when measured, 2 for bad arguments, a file that cannot be\n"
+    "measured, a recording that fails, or output that cannot be written.\n";
 
 namespace {
 
@@ -92,6 +98,17 @@ int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder, st
 std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>& args,
                                                   std::string& error) {
     MeasureOptions options;
+    // Asking for help or the version is never an error, whatever else is given.
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return options;
+        }
+        if (arg == "--version") {
+            options.version = true;
+            return options;
+        }
+    }
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool takesValue =
@@ -131,7 +148,7 @@ std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>
                 }
                 options.recordBlocks = *value;
             }
-        } else if (arg.starts_with("--")) {
+        } else if (arg.starts_with("-") && arg != "-") {
             error = "unknown option " + arg;
             return std::nullopt;
         } else if (options.file.empty()) {
@@ -211,6 +228,14 @@ int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::os
         err << "harmolune-measure: " << error << "\n\n" << kMeasureUsage;
         return 2;
     }
+    if (options->help) {
+        out << kMeasureUsage;
+        return 0;
+    }
+    if (options->version) {
+        out << "harmolune-measure " << HARMOLUNE_VERSION << '\n';
+        return 0;
+    }
     const NoteChoice note = options->string ? ChooseString(*options->string, ".")
                                             : ChooseKey(*options->key, *options->octave, ".");
     if (options->recordBlocks) {
@@ -222,12 +247,26 @@ int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::os
         return Record(note, *options->recordBlocks, *recorder, out, err);
     }
     WavReader wav;
+    const std::string& name = options->file == "-" ? "standard input" : options->file;
     if (!wav.Open(options->file, error)) {
-        err << "harmolune-measure: " << options->file << ": " << error << '\n';
+        err << "harmolune-measure: " << name << ": " << error << '\n';
         return 2;
     }
     RunMeasurement(
         note, [&wav](Block& b) { return wav.ReadBlock(b); }, out);
+    // What was there is measured; what was not is said.
+    const std::uint64_t blocks = wav.FoundBytes() / kFrameLength;
+    if (!wav.ReadError().empty()) {
+        err << "harmolune-measure: " << name << ": " << wav.ReadError() << " after "
+            << wav.FoundBytes() << " bytes of samples; the " << blocks
+            << " complete blocks before it were measured\n";
+        return 2;
+    }
+    if (wav.CutShort()) {
+        err << "harmolune-measure: " << name << ": warning: the data chunk declares "
+            << *wav.DeclaredBytes() << " bytes but only " << wav.FoundBytes() << " follow; the "
+            << blocks << " complete blocks there were measured\n";
+    }
     return 0;
 }
 

@@ -23,11 +23,14 @@ struct MeasureOptions {
     std::optional<int> octave;
     std::optional<int> string;
     std::optional<long long> recordBlocks;  // measure from the default input
-    std::string file;
+    std::string file;                       // "-" for standard input
+    bool help = false;                      // print the usage, nothing else
+    bool version = false;                   // print the version, nothing else
 };
 
 // Parses the arguments (without the program name). On failure returns
-// nullopt and puts the reason in error.
+// nullopt and puts the reason in error. --help, -h or --version anywhere
+// asks for that alone.
 std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>& args,
                                                   std::string& error);
 
@@ -57,8 +60,10 @@ void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostrea
 void WriteFineLine(std::ostream& out, const std::optional<FineReading>& fine);
 
 // The whole tool: returns the exit status (0, or 2 for bad arguments, a file
-// that cannot be measured, or a recording that cannot start or stops giving
-// blocks). recorder serves --record; without one, --record is refused.
+// that cannot be measured or read to its end, or a recording that cannot
+// start or stops giving blocks). A data chunk cut short is measured over its
+// complete blocks, with a warning on err. recorder serves --record; without
+// one, --record is refused.
 int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                 CaptureDevice* recorder = nullptr);
 

@@ -1,11 +1,14 @@
 #include "measure/WavReader.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <optional>
 
 namespace harmolune {
 
@@ -17,15 +20,83 @@ std::uint32_t Le32(const unsigned char* p) {
 }
 std::uint16_t Le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
-// A size written as 0xFFFFFFFF means "unknown, up to the end of the file", as
-// streaming recorders leave it.
+// Sizes that a writer which cannot seek back to the header leaves there,
+// meaning "up to the end": 0xFFFFFFFF, and sox's 0x7FFFF000 when it writes
+// to a pipe.
 constexpr std::uint32_t kUnknownSize = 0xFFFFFFFFU;
+constexpr std::uint32_t kSoxStreamSize = 0x7FFFF000U;
+
+// Waits until a writer has written to the FIFO or come and gone; false when
+// nobody did within patienceMs.
+bool WaitForWriter(int fd, int patienceMs) {
+    pollfd wake{fd, POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = poll(&wake, 1, patienceMs);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
+}
+
+// "5 s", or "250 ms" when not whole seconds.
+std::string Duration(int ms) {
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
 
 }  // namespace
 
-bool WavReader::Open(const std::string& path, std::string& error) {
+WavReader::~WavReader() {
+    if (ownsFd_) {
+        close(fd_);
+    }
+}
+
+std::size_t WavReader::Read(unsigned char* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size && !ended_) {
+        const ssize_t n = read(fd_, data + done, size - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            readError_ = std::strerror(errno);
+        }
+        if (n <= 0) {
+            ended_ = true;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+bool WavReader::Skip(std::uint64_t size) {
+    std::array<unsigned char, 4096> scrap{};
+    while (size > 0) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(size, scrap.size()));
+        if (Read(scrap.data(), want) != want) {
+            return false;
+        }
+        size -= want;
+    }
+    return true;
+}
+
+bool WavReader::Open(const std::string& path, std::string& error, int writerPatienceMs) {
+    if (path == "-") {
+        fd_ = STDIN_FILENO;
+    } else {
+        // Not blocking, so that opening a FIFO does not wait for a writer
+        // for ever; the wait below has a limit.
+        fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ < 0) {
+            error = std::strerror(errno);
+            return false;
+        }
+        ownsFd_ = true;
+    }
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
+    if (fstat(fd_, &st) != 0) {
         error = std::strerror(errno);
         return false;
     }
@@ -33,16 +104,17 @@ bool WavReader::Open(const std::string& path, std::string& error) {
         error = "is a directory";
         return false;
     }
-    file_.open(path, std::ios::binary);
-    if (!file_) {
-        error = std::string("cannot be opened: ") + std::strerror(errno);
-        return false;
+    if (ownsFd_) {
+        if (S_ISFIFO(st.st_mode) && !WaitForWriter(fd_, writerPatienceMs)) {
+            error = "nothing was written to it for " + Duration(writerPatienceMs);
+            return false;
+        }
+        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     }
-    const std::uint64_t fileSize = static_cast<std::uint64_t>(st.st_size);
 
     std::array<unsigned char, 12> riff{};
-    if (!file_.read(reinterpret_cast<char*>(riff.data()), riff.size())) {
-        error = "too short to be a WAV file";
+    if (Read(riff.data(), riff.size()) != riff.size()) {
+        error = readError_.empty() ? "too short to be a WAV file" : readError_;
         return false;
     }
     if (std::memcmp(riff.data(), "RIFF", 4) != 0 || std::memcmp(riff.data() + 8, "WAVE", 4) != 0) {
@@ -51,24 +123,21 @@ bool WavReader::Open(const std::string& path, std::string& error) {
     }
 
     bool sawFormat = false;
-    std::uint64_t position = 12;
     for (;;) {
         std::array<unsigned char, 8> header{};
-        if (!file_.read(reinterpret_cast<char*>(header.data()), header.size())) {
+        if (Read(header.data(), header.size()) != header.size()) {
             error = sawFormat ? "no data chunk" : "no format chunk";
             return false;
         }
-        position += 8;
         const std::uint32_t size = Le32(header.data() + 4);
-        const std::uint64_t remaining = fileSize - std::min(fileSize, position);
 
         if (std::memcmp(header.data(), "fmt ", 4) == 0) {
-            if (size < 16 || size > remaining) {
+            std::array<unsigned char, 16> fmt{};
+            if (size < fmt.size() || Read(fmt.data(), fmt.size()) != fmt.size() ||
+                !Skip(size - fmt.size())) {
                 error = "damaged format chunk";
                 return false;
             }
-            std::array<unsigned char, 16> fmt{};
-            file_.read(reinterpret_cast<char*>(fmt.data()), fmt.size());
             const std::uint16_t tag = Le16(fmt.data());
             const std::uint16_t channels = Le16(fmt.data() + 2);
             const std::uint32_t rate = Le32(fmt.data() + 4);
@@ -90,18 +159,11 @@ bool WavReader::Open(const std::string& path, std::string& error) {
                 error = "data chunk before the format chunk";
                 return false;
             }
-            if (size == kUnknownSize) {
-                dataBytes_ = remaining;
-            } else if (size > remaining) {
-                error = "truncated: the data chunk declares " + std::to_string(size) +
-                        " bytes but only " + std::to_string(remaining) + " follow";
-                return false;
-            } else {
-                dataBytes_ = size;
+            if (size != kUnknownSize && size != kSoxStreamSize) {
+                declaredBytes_ = size;
             }
-            file_.seekg(static_cast<std::streamoff>(position));
             return true;
-        } else if (size > remaining) {
+        } else if (!Skip(size)) {
             std::string id(header.begin(), header.begin() + 4);
             for (char& ch : id) {
                 if (ch < 0x20 || ch > 0x7E) {
@@ -111,26 +173,29 @@ bool WavReader::Open(const std::string& path, std::string& error) {
             error = "damaged chunk '" + id + "'";
             return false;
         }
-        // Chunks are padded to an even length.
-        position += static_cast<std::uint64_t>(size) + (size & 1U);
-        file_.seekg(static_cast<std::streamoff>(position));
-        if (!file_) {
-            error = sawFormat ? "no data chunk" : "no format chunk";
-            return false;
+        // Chunks are padded to an even length; a pad byte missing at the very
+        // end leaves nothing more to read, which the next header finds.
+        if ((size & 1U) != 0) {
+            Skip(1);
         }
     }
 }
 
 bool WavReader::ReadBlock(Block& out) {
-    if (dataBytes_ - consumed_ < out.size()) {
+    if (ended_) {
         return false;
     }
-    if (!file_.read(reinterpret_cast<char*>(out.data()),
-                    static_cast<std::streamsize>(out.size()))) {
+    if (declaredBytes_ && *declaredBytes_ - foundBytes_ < out.size()) {
+        // The trailing partial block is not measured, but read, to tell a
+        // complete data chunk from one cut short.
+        std::array<unsigned char, kFrameLength> scrap{};
+        foundBytes_ += Read(scrap.data(), static_cast<std::size_t>(*declaredBytes_ - foundBytes_));
+        ended_ = true;
         return false;
     }
-    consumed_ += out.size();
-    return true;
+    const std::size_t n = Read(out.data(), out.size());
+    foundBytes_ += n;
+    return n == out.size();
 }
 
 }  // namespace harmolune

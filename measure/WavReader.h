@@ -1,32 +1,64 @@
 #pragma once
 // Reads recordings for offline measurement: RIFF/WAVE files of 8-bit
 // unsigned mono PCM at 32768 samples per second, block by block, without
-// loading the whole file. Every other file is refused with a reason.
+// loading the whole file. Every file is read as a stream, front to back,
+// never sized nor sought, so that standard input, pipes and FIFOs read like
+// any file. Every other format is refused with a reason.
 
 #include <cstdint>
-#include <fstream>
+#include <optional>
 #include <string>
 
 #include "capture/Block.h"
 
 namespace harmolune {
 
+// How long a FIFO may wait for someone to write to it.
+inline constexpr int kWriterPatienceMs = 5000;
+
 class WavReader {
   public:
-    // Opens path and checks its header. On failure returns false and puts a
-    // short reason in error ("not a RIFF/WAVE file", "16-bit samples, ...").
-    bool Open(const std::string& path, std::string& error);
+    WavReader() = default;
+    ~WavReader();
+    WavReader(const WavReader&) = delete;
+    WavReader& operator=(const WavReader&) = delete;
 
-    // Reads the next full block of samples; false at the end of the data.
-    // A trailing partial block is never returned.
+    // Opens path ("-" for standard input) and reads its header. On failure
+    // returns false and puts a short reason in error ("not a RIFF/WAVE
+    // file", "16-bit samples, ..."). A FIFO nobody writes to within
+    // writerPatienceMs is refused too.
+    bool Open(const std::string& path, std::string& error,
+              int writerPatienceMs = kWriterPatienceMs);
+
+    // Reads the next full block of samples; false at the end of the data,
+    // when it is cut short, or on a read error. A trailing partial block is
+    // never returned.
     bool ReadBlock(Block& out);
 
-    std::uint64_t DataBytes() const { return dataBytes_; }
+    // The data chunk's size as its header gives it; nullopt for "unknown, up
+    // to the end", as streaming recorders leave it: 0xFFFFFFFF, or sox's
+    // 0x7FFFF000 when it writes to a pipe.
+    std::optional<std::uint64_t> DeclaredBytes() const { return declaredBytes_; }
+    // Once ReadBlock has returned false: the bytes of the data chunk that
+    // were there, whether that is fewer than declared, and the reason when
+    // reading failed (empty otherwise).
+    std::uint64_t FoundBytes() const { return foundBytes_; }
+    bool CutShort() const { return declaredBytes_ && foundBytes_ < *declaredBytes_; }
+    const std::string& ReadError() const { return readError_; }
 
   private:
-    std::ifstream file_;
-    std::uint64_t dataBytes_ = 0;  // samples in the data chunk
-    std::uint64_t consumed_ = 0;
+    // Reads up to size bytes; fewer only at the end of the stream or on an
+    // error (then readError_ says which).
+    std::size_t Read(unsigned char* data, std::size_t size);
+    // Reads and drops size bytes; false when the stream ends first.
+    bool Skip(std::uint64_t size);
+
+    int fd_ = -1;
+    bool ownsFd_ = false;
+    std::optional<std::uint64_t> declaredBytes_;
+    std::uint64_t foundBytes_ = 0;
+    bool ended_ = false;
+    std::string readError_;
 };
 
 }  // namespace harmolune

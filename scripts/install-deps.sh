@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   googletest libgtest-dev libbenchmark-dev libfftw3-dev
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev fonts-dejavu-core fonts-dejavu-extra
   libfluidsynth-dev timgm6mb-soundfont
   portaudio19-dev libasound2-dev
   pulseaudio pulseaudio-utils sox

@@ -3,11 +3,19 @@
 // tags, tooltips, colours, fonts and what is hidden at start.
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "app/FlatButton.h"
 #include "app/MainWindow.h"
@@ -222,6 +230,41 @@ TEST_F(LayoutTest, DisplaysAreGreenOnBlackInTheLargeFontAndEmpty) {
     EXPECT_EQ(window.font().pixelSize(), 11);
 }
 
+// The widest text each display can show, under point and comma settings,
+// laid out as the label lays it out: its own font's metrics, its alignment,
+// inside its contents rectangle (the box less its frame).
+TEST_F(LayoutTest, TheWidestTextOfEachDisplayFitsInsideItsFrame) {
+    struct Display {
+        const char* name;
+        std::vector<const char*> texts;
+    };
+    const Display displays[] = {
+        {"Label1", {"7902.13 Hz", "7902,13 Hz", "...Hz"}},
+        {"Label4", {"7902.13Hz", "7902,13Hz", "8.18Hz"}},
+        {"Label3", {"-1", "8"}},
+        {"Label2", {"Sol#", "Do#", "Mib", "Fa#", "Sib", "Ré"}},
+    };
+    for (const Display& d : displays) {
+        auto* label = Find<QLabel>(d.name);
+        ASSERT_NE(label, nullptr);
+        // An automatic indent (half an "x" beside a frame) would narrow the
+        // room left to the text.
+        EXPECT_EQ(label->indent(), 0) << d.name;
+        EXPECT_EQ(label->margin(), 0) << d.name;
+        const QRect room = label->contentsRect();
+        const QFontMetrics metrics(label->font());
+        for (const char* text : d.texts) {
+            SCOPED_TRACE(std::string(d.name) + " \"" + text + "\" in " +
+                         QFontInfo(label->font()).family().toStdString());
+            const QRect drawn = label->style()->itemTextRect(metrics, room, label->alignment(),
+                                                             true, QString::fromUtf8(text));
+            EXPECT_TRUE(room.contains(drawn))
+                << "text " << drawn.width() << " x " << drawn.height() << " at " << drawn.x()
+                << ", room " << room.width() << " x " << room.height() << " at " << room.x();
+        }
+    }
+}
+
 TEST_F(LayoutTest, FramesAndPictures) {
     EXPECT_EQ(Find<QFrame>("Frame1")->frameShape(), QFrame::Box);
     EXPECT_EQ(Find<QFrame>("Frame2")->frameShape(), QFrame::NoFrame);
@@ -253,6 +296,30 @@ TEST_F(LayoutTest, HelpHoldsTheDocument) {
     EXPECT_TRUE(text.contains("(corde \"à vide\")."));
     EXPECT_TRUE(text.contains("vous pouvez adressez un courriel à :"));
     EXPECT_TRUE(Find<QTextBrowser>("RichTextBox1")->isReadOnly());
+}
+
+// The blanks between the help's paragraphs, in order, each one line of its
+// stated size in points. Qt reads a lone <br> as a second line unless told
+// otherwise, which doubled every blank.
+TEST_F(LayoutTest, EachEmptyParagraphOfTheHelpIsOneLineOfItsSize) {
+    const std::unique_ptr<QTextDocument> doc(
+        Find<QTextBrowser>("RichTextBox1")->document()->clone());
+    doc->setTextWidth(780);
+    doc->documentLayout()->documentSize();  // lays out every block
+    std::vector<int> sizes;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        if (!QString(block.text()).remove(QChar::LineSeparator).isEmpty()) {
+            continue;
+        }
+        const QFont font = block.charFormat().font();
+        sizes.push_back(font.pointSize());
+        ASSERT_NE(block.layout(), nullptr);
+        EXPECT_EQ(block.layout()->lineCount(), 1) << "blank " << sizes.size();
+        EXPECT_NEAR(doc->documentLayout()->blockBoundingRect(block).height(),
+                    QFontMetricsF(font).lineSpacing(), 1.0)
+            << "blank " << sizes.size();
+    }
+    EXPECT_EQ(sizes, (std::vector<int>{4, 10, 11, 10, 4, 11, 11, 10, 4, 11, 11, 11, 8, 11}));
 }
 
 }  // namespace

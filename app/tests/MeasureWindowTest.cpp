@@ -108,6 +108,26 @@ TEST_F(MeasureWindowTest, ChoosingANoteDropsAnOpenMeasurement) {
     EXPECT_EQ(Label1(), "");
 }
 
+// A musician clicks the key again to hear the reference while the
+// measurement waits; a key and a string of the same pitch search one band.
+TEST_F(MeasureWindowTest, ChoosingTheSamePitchAgainKeepsTheMeasurement) {
+    window->Widgets().hScroll1->setValue(2);
+    ClickKey(*window, window->Widgets().clavier[9]);  // La 2, as the La string
+    Arm();
+    Feed(Tone(110.5, 60, 2));
+    ASSERT_EQ(State(), 3.0);
+    const double sum = window->Cycle().FrequencySum();
+    midi.messages.clear();
+    ClickKey(*window, window->Widgets().clavier[9]);
+    ClickCentre(*window, window->findChild<QWidget*>("Corde_9"));
+    EXPECT_EQ(midi.messages.size(), 8U);  // both sounded
+    EXPECT_EQ(State(), 3.0);
+    EXPECT_EQ(window->Cycle().FrequencySum(), sum);
+    EXPECT_EQ(Label1(), "...Hz");
+    Feed(Silence(1));
+    EXPECT_NEAR(Shown(Label1()), 110.5, 0.5) << Label1().toStdString();
+}
+
 TEST_F(MeasureWindowTest, ChoosingANoteWhenIdleKeepsTheResult) {
     ChooseLa4();
     Arm();

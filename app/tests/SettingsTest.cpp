@@ -1,13 +1,16 @@
 // The octave file on real files in a temporary folder: what a first line
 // gives, creation on first start, the save's exact bytes, the fallback
-// folder, and files that are empty, huge, unreadable or unwritable.
+// folder, links, and files that are empty, huge, unreadable or unwritable.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -173,8 +176,114 @@ TEST(Settings, FailedSaveExplainsItselfInFrench) {
     const std::string path = dir.File("plain-file") + "/Harmolune.ini";
     std::string error;
     EXPECT_FALSE(SaveOctave(path, 4, error));
-    EXPECT_NE(error.find("L'octave n'a pas pu être enregistrée"), std::string::npos) << error;
-    EXPECT_NE(error.find(path), std::string::npos) << error;
+    EXPECT_EQ(error.rfind("L'octave n'a pas pu être enregistrée dans « " + path + " » :\n", 0), 0U)
+        << error;
+}
+
+ino_t Inode(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st.st_ino;
+}
+
+// Runs fn as a user without root's rights, who may not write into a folder of
+// mode 0555: in a child that becomes nobody when the tests run as root, as
+// they may, directly otherwise. Returns fn's result, or -1.
+int AsAnOrdinaryUser(const std::function<int()>& fn) {
+    if (geteuid() != 0) {
+        return fn();
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+            _exit(100);
+        }
+        std::fflush(nullptr);
+        _exit(fn());
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// Where the folder cannot be written, no temporary file can be made beside
+// the file; a file that can be written is then rewritten in place.
+TEST(Settings, AWritableFileInAReadOnlyFolderIsRewrittenInPlace) {
+    TempFolder dir;
+    Write(dir.File(), "2\r\n");
+    const ino_t before = Inode(dir.File());
+    chmod(dir.File().c_str(), 0666);
+    chmod(dir.Path().c_str(), 0555);
+    const int saved = AsAnOrdinaryUser([&] {
+        std::string error;
+        if (!SaveOctave(dir.File(), 7, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    });
+    chmod(dir.Path().c_str(), 0755);
+    EXPECT_EQ(saved, 0);
+    EXPECT_EQ(Read(dir.File()), "7\r\n");
+    EXPECT_EQ(Inode(dir.File()), before);
+    EXPECT_EQ(LoadOctave(dir.File()).octave, 7);
+}
+
+TEST(Settings, AReadOnlyFileInAReadOnlyFolderFailsInFrenchThenTheSystemsWords) {
+    TempFolder dir;
+    Write(dir.File(), "2\r\n");
+    chmod(dir.File().c_str(), 0444);
+    chmod(dir.Path().c_str(), 0555);
+    const std::string expectedFirstLine =
+        "L'octave n'a pas pu être enregistrée dans « " + dir.File() + " » :\n";
+    const int result = AsAnOrdinaryUser([&] {
+        std::string error;
+        if (SaveOctave(dir.File(), 7, error)) {
+            return 1;
+        }
+        // The second line is strerror's, in whatever language it speaks.
+        const bool twoLines = error.rfind(expectedFirstLine, 0) == 0 &&
+                              error.size() > expectedFirstLine.size() &&
+                              error.find('\n', expectedFirstLine.size()) == std::string::npos;
+        if (!twoLines) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+        }
+        return twoLines ? 0 : 2;
+    });
+    chmod(dir.Path().c_str(), 0755);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Read(dir.File()), "2\r\n");
+}
+
+// A Harmolune.ini that is a link, as a user makes to keep the file with the
+// rest of their settings: the save goes to the file it names, and the link
+// stays a link.
+TEST(Settings, ALinkIsWrittenThroughToTheFileItNames) {
+    TempFolder dir;
+    fs::create_directory(dir.Path() / "kept");
+    const std::string target = dir.File("kept/Harmolune.ini");
+    Write(target, "2\r\n");
+    fs::create_symlink("kept/Harmolune.ini", dir.File());
+    EXPECT_EQ(LoadOctave(dir.File()).octave, 2);
+    std::string error;
+    ASSERT_TRUE(SaveOctave(dir.File(), 6, error)) << error;
+    EXPECT_TRUE(fs::is_symlink(dir.File()));
+    EXPECT_EQ(Read(target), "6\r\n");
+    EXPECT_EQ(LoadOctave(dir.File()).octave, 6);
+
+    // A link whose file is gone: the first start creates the file it names.
+    fs::remove(target);
+    EXPECT_EQ(LoadOctave(dir.File()).octave, 3);
+    EXPECT_TRUE(fs::is_symlink(dir.File()));
+    EXPECT_EQ(Read(target), "3\r\n");
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path() / "kept")) {
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
 }
 
 TEST(Settings, LivesBesideTheExecutableWhenThatFolderIsWritable) {

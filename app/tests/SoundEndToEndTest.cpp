@@ -14,6 +14,7 @@
 #include "capture/tests/SoundTestSupport.h"
 #include "reference/FluidSynthOutput.h"
 #include "reference/ReferenceTone.h"
+#include "reference/tests/TestSoundFont.h"
 
 namespace harmolune {
 namespace {
@@ -93,7 +94,7 @@ TEST_P(SoundEndToEnd, TheClickedNoteIsMeasuredAfterItDiesAway) {
     const Played& p = GetParam();
     ASSERT_EQ(testing::SetCaptureVolume("150%"), 0);
     TempFolder folder;
-    FluidSynthOutput synth;
+    FluidSynthOutput synth(TestSoundFontOptions());
     TeeMidiOutput midi(synth);
     PortAudioCapture capture;
     ::testing::internal::CaptureStderr();
@@ -175,7 +176,9 @@ TEST(SoundFailure, NoServerShowsPortAudiosTextAndTheWindowStillWorks) {
     const std::string err = ::testing::internal::GetCapturedStderr();
     ASSERT_TRUE(box.seen);
     EXPECT_EQ(box.title, "Harmolune");
-    EXPECT_TRUE(box.text == "Invalid device" || box.text == "Device unavailable")
+    const QString reason = box.text.section('\n', 1);
+    EXPECT_EQ(box.text.section('\n', 0, 0), "Impossible d'ouvrir l'entrée audio (microphone) :");
+    EXPECT_TRUE(reason == "Invalid device" || reason == "Device unavailable")
         << box.text.toStdString();
     EXPECT_EQ(box.icon, QMessageBox::NoIcon);
     EXPECT_EQ(box.buttons, QMessageBox::Ok);

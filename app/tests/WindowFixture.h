@@ -129,6 +129,7 @@ struct SeenBox {
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
+    QRect frame;  // where it stood on the screen, title bar included
 };
 
 // Waits for the next modal message box, reads it and presses its OK button.
@@ -146,6 +147,7 @@ inline void CloseNextBox(SeenBox& seen) {
         seen.text = box->text();
         seen.icon = box->icon();
         seen.buttons = box->standardButtons();
+        seen.frame = box->frameGeometry();
         if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
             ok->click();
         } else {

@@ -237,9 +237,17 @@ TEST_F(WindowTest, CaptureThatCannotStartIsReportedAndNotesStillWork) {
     ASSERT_TRUE(window->StartUp());
     ASSERT_TRUE(box.seen);
     EXPECT_EQ(box.title, "Harmolune");
-    EXPECT_EQ(box.text, "Périphérique indisponible");
+    EXPECT_EQ(box.text,
+              "Impossible d'ouvrir l'entrée audio (microphone) :\n"
+              "Périphérique indisponible");
     EXPECT_EQ(box.icon, QMessageBox::NoIcon);
     EXPECT_EQ(box.buttons, QMessageBox::Ok);
+    // Over the window, which already stands centred on the screen.
+    const QPoint screenCentre = window->screen()->availableGeometry().center();
+    EXPECT_LE((window->frameGeometry().center() - screenCentre).manhattanLength(), 4);
+    EXPECT_LE((box.frame.center() - screenCentre).manhattanLength(), 8)
+        << box.frame.x() << "," << box.frame.y() << " " << box.frame.width() << "x"
+        << box.frame.height();
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     Click("Corde_23");
@@ -370,8 +378,12 @@ TEST_F(WindowTest, ASaveThatFailsIsReportedAndTheWindowStillCloses) {
     EXPECT_TRUE(window->close());
     ASSERT_TRUE(box.seen);
     EXPECT_EQ(box.title, "Harmolune");
-    EXPECT_TRUE(box.text.contains("L'octave n'a pas pu être enregistrée"))
-        << box.text.toStdString();
+    // What failed in French, then the system's own words on a second line.
+    const QStringList lines = box.text.split('\n');
+    ASSERT_EQ(lines.size(), 2) << box.text.toStdString();
+    EXPECT_EQ(lines[0], QString::fromStdString("L'octave n'a pas pu être enregistrée dans « " +
+                                               settings + " » :"));
+    EXPECT_FALSE(lines[1].isEmpty());
     EXPECT_EQ(midi.closes, 1);
     EXPECT_EQ(capture.stops, 1);
 }

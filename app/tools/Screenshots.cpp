@@ -1,5 +1,7 @@
 // Writes PNG pictures of the window, offscreen: as started, after the key
-// "La" at octave 4, with help open, and the box that asks for a note first.
+// "La" at octave 4, "Si" at octave 8 (the widest reference), "Do" at octave
+// 7 measured (a measured frequency above 1000 Hz), with help open, and the
+// box that asks for a note first.
 //
 // Usage: harmolune-screenshots OUTPUT_FOLDER
 
@@ -10,8 +12,10 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "app/FlatButton.h"
 #include "app/MainWindow.h"
@@ -21,11 +25,27 @@
 
 namespace {
 
-// A capture that starts and stays silent, so that no failure box shows.
-class SilentCapture final : public harmolune::CaptureDevice {
+// A capture that starts, so that no failure box shows, and hands over only
+// the blocks it is given.
+class FedCapture final : public harmolune::CaptureDevice {
   public:
-    bool Start(harmolune::BlockRing&, std::string&) override { return true; }
+    bool Start(harmolune::BlockRing& ring, std::string&) override {
+        ring_ = &ring;
+        return true;
+    }
     void Stop() override {}
+    // blocks of a sine at frequencyHz and peak level `level`, then one block of silence.
+    void Play(double frequencyHz, int level, int blocks) {
+        std::vector<std::uint8_t> samples(static_cast<std::size_t>(blocks + 1) * 4096, 128);
+        for (std::size_t i = 0; i < static_cast<std::size_t>(blocks) * 4096; ++i) {
+            const double s = std::sin(2 * M_PI * frequencyHz * static_cast<double>(i) / 32768.0);
+            samples[i] = static_cast<std::uint8_t>(std::lround(128 + level * s));
+        }
+        ring_->Push(samples.data(), samples.size());
+    }
+
+  private:
+    harmolune::BlockRing* ring_ = nullptr;
 };
 
 bool Save(const QPixmap& picture, const QString& path) {
@@ -52,7 +72,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(folder);
 
     harmolune::NoMidiOutput midi;
-    SilentCapture capture;
+    FedCapture capture;
     const std::string settings = QDir(folder).filePath("Harmolune.ini").toStdString();
     harmolune::MainWindow window(midi, capture, settings);
     if (!window.StartUp()) {
@@ -78,6 +98,17 @@ int main(int argc, char** argv) {
     window.Widgets().hScroll1->setValue(4);
     window.Widgets().clavier[9]->click();
     ok = Save(window.grab(), folder + "/la-octave-4.png") && ok;
+
+    window.Widgets().hScroll1->setValue(8);
+    window.Widgets().clavier[11]->click();
+    ok = Save(window.grab(), folder + "/si-octave-8.png") && ok;
+
+    window.Widgets().hScroll1->setValue(7);
+    window.Widgets().clavier[0]->click();
+    window.Widgets().command2->click();
+    capture.Play(2093.3, 60, 3);
+    QApplication::processEvents();
+    ok = Save(window.grab(), folder + "/do-octave-7-measured.png") && ok;
 
     window.OpenHelp();
     QApplication::processEvents();

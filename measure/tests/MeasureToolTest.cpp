@@ -1,8 +1,14 @@
 // harmolune-measure end to end: arguments, the output lines, and a recording
 // synthesised here measured as the window would measure it.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -77,6 +83,7 @@ TEST(MeasureTool, BadArgumentsGiveTheUsageAndStatusTwo) {
         {"--string", "4", "--record", "0"},
         {"--string", "4", "--record", "3", "a.wav"},
         {"--string", "4", "--bogus", "a.wav"},
+        {"--string", "4", "-x", "a.wav"},
         {"--key"},
     };
     for (const auto& args : bad) {
@@ -85,6 +92,84 @@ TEST(MeasureTool, BadArgumentsGiveTheUsageAndStatusTwo) {
         EXPECT_TRUE(r.out.empty());
         EXPECT_NE(r.err.find("usage: harmolune-measure"), std::string::npos);
     }
+}
+
+TEST(MeasureTool, HelpAndVersionGoToStandardOutputWithStatusZero) {
+    const std::vector<std::vector<std::string>> asks = {
+        {"--help"}, {"-h"}, {"--key", "9", "--help"}, {"--string", "5", "-h", "x.wav"}};
+    for (const auto& args : asks) {
+        const ToolRun r = Measure(args);
+        EXPECT_EQ(r.status, 0) << args[0];
+        EXPECT_EQ(r.out, kMeasureUsage);
+        EXPECT_EQ(r.err, "");
+    }
+    const ToolRun r = Measure({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "harmolune-measure " HARMOLUNE_PROJECT_VERSION "\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(MeasureTool, ADataChunkCutShortIsMeasuredWithAWarning) {
+    TempDir dir;
+    WavLayout layout;
+    layout.samples = Struck(441.3, 3, 1);
+    layout.samples.resize(layout.samples.size() + 100, 128);
+    layout.declaredData = 6 * std::int64_t{4096};  // as a recorder that was stopped leaves it
+    WriteFile(dir / "cut.wav", WavBytes(layout));
+    const std::string path = (dir / "cut.wav").string();
+    const ToolRun r = Measure({"--key", "9", "--octave", "4", path});
+    EXPECT_EQ(r.status, 0);
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 2U + 4U + 2U);
+    EXPECT_NEAR(std::stod(lines[lines.size() - 2].substr(7)), 441.3, 0.1) << r.out;
+    EXPECT_EQ(r.err, "harmolune-measure: " + path +
+                         ": warning: the data chunk declares 24576 bytes but only 16484 "
+                         "follow; the 4 complete blocks there were measured\n");
+}
+
+// The built tool from a shell: what a user types.
+struct ShellRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ShellRun Shell(const TempDir& dir, const std::string& command) {
+    const std::string out = (dir / "stdout").string();
+    const std::string err = (dir / "stderr").string();
+    const int status = std::system(("(" + command + ") >" + out + " 2>" + err).c_str());
+    std::ifstream o(out);
+    std::ifstream e(err);
+    std::ostringstream os;
+    std::ostringstream es;
+    os << o.rdbuf();
+    es << e.rdbuf();
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, os.str(), es.str()};
+}
+
+TEST(MeasureTool, ReadsAPipeAndSaysWhenItsOutputCannotBeWritten) {
+    TempDir dir;
+    WavLayout layout;
+    layout.samples = Struck(441.3, 40, 1);  // more than a pipe holds at once
+    WriteFile(dir / "a4.wav", WavBytes(layout));
+    const std::string tool = HARMOLUNE_MEASURE_TOOL;
+    const std::string wav = (dir / "a4.wav").string();
+    const std::string args = " --key 9 --octave 4 ";
+
+    const ShellRun fromFile = Shell(dir, tool + args + wav);
+    ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+    const ShellRun piped = Shell(dir, "cat " + wav + " | " + tool + args + "-");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, fromFile.out);
+    EXPECT_EQ(piped.err, "");
+
+    const ShellRun full = Shell(dir, tool + args + wav + " >/dev/full");
+    EXPECT_EQ(full.status, 2);
+    EXPECT_EQ(full.err, "harmolune-measure: cannot write the output: " +
+                            std::string(std::strerror(ENOSPC)) + "\n");
+    const ShellRun helpFull = Shell(dir, tool + " --help >/dev/full");
+    EXPECT_EQ(helpFull.status, 2);
+    EXPECT_EQ(std::count(helpFull.err.begin(), helpFull.err.end(), '\n'), 1) << helpFull.err;
 }
 
 TEST(MeasureTool, AFileItCannotMeasureIsNamedWithTheReason) {

@@ -9,6 +9,7 @@
 
 #include "measure/MeasuringCycle.h"
 #include "reference/Notes.h"
+#include "spectrum/tests/GoldenValues.h"
 
 namespace harmolune {
 namespace {
@@ -55,6 +56,7 @@ TEST(SearchBand, EdgesRoundToTheNearestBinTiesToEven) {
         {261.0, 29, 36},  // the reference read from "261,63Hz" by a point-only reader
         {261.63, 29, 36},     {32.70, 4, 4},  // 3.679 and 4.496: a band of one bin
         {7902.13, 889, 1087}, {0.0, 0, 0},   {82.41, 9, 11},
+        {40.0, 4, 6},  // 36 / 8 = 4.5 goes to the even 4, where rounding away from 0 gives 5
     };
     for (const Case& c : cases) {
         const std::optional<Band> band = SearchBand(c.reference);
@@ -345,6 +347,30 @@ TEST(MeasuringCycle, ReferencesOutsideTheSpectrumAreHarmless) {
         EXPECT_FALSE(r->estimateHz && !std::isfinite(*r->estimateHz)) << reference;
     }
     EXPECT_TRUE(std::isfinite(cycle.FrequencySum()));
+}
+
+// Exact bits from golden_values.py (spectrum/tests), a model of the tick in
+// Python that no compiler flag of this build reaches.
+TEST(MeasuringCycle, TicksGiveTheBitsOfTheModelWrittenInPython) {
+    for (const golden::Tick& g : golden::kTicks) {
+        SCOPED_TRACE(golden::kWaves[g.wave].name);
+        MeasuringCycle cycle;
+        const std::optional<TickReport> r =
+            cycle.Tick(golden::MakeBlock(golden::kWaves[g.wave]), g.reference, ".");
+        ASSERT_TRUE(r && r->band && r->estimateHz);
+        EXPECT_EQ(r->level, g.level);
+        EXPECT_EQ(r->band->first, g.first);
+        EXPECT_EQ(r->band->last, g.last);
+        EXPECT_EQ(r->peakBin, g.peak);
+        EXPECT_EQ(*r->estimateHz, g.estimateHz);
+    }
+    MeasuringCycle cycle;
+    ASSERT_TRUE(cycle.Arm("440.00Hz"));
+    for (int wave : {0, 1, 2}) {
+        cycle.Tick(golden::MakeBlock(golden::kWaves[wave]), "440.00Hz", ".");
+    }
+    EXPECT_EQ(cycle.SamplingState(), 4.0);
+    EXPECT_EQ(cycle.FrequencySum(), golden::kLaFrequencySum);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "reference/FluidSynthOutput.h"
 #include "reference/Notes.h"
 #include "reference/ReferenceTone.h"
+#include "reference/tests/TestSoundFont.h"
 
 namespace harmolune {
 namespace {
@@ -59,7 +60,7 @@ TEST_P(FluidSynthLive, AClickIsHeardAtItsPitch) {
     PortAudioCapture capture;
     std::string error;
     ASSERT_TRUE(capture.Start(*ring, error)) << error;
-    FluidSynthOutput synth;
+    FluidSynthOutput synth(TestSoundFontOptions());
     ReferenceTone tone(synth);
     tone.OpenMidiOutput();
     ASSERT_TRUE(synth.WaitUntilLoaded());

@@ -15,12 +15,13 @@
 #include "reference/FluidSynthOutput.h"
 #include "reference/Notes.h"
 #include "reference/ReferenceTone.h"
+#include "reference/tests/TestSoundFont.h"
 
 namespace harmolune {
 namespace {
 
 FluidSynthOptions Offline(double gain) {
-    FluidSynthOptions options;
+    FluidSynthOptions options = TestSoundFontOptions();
     options.audioOutput = false;
     options.sampleRateHz = kSampleRate;
     options.gain = gain;

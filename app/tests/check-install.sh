@@ -21,8 +21,10 @@ need() {
 need bin/harmolune
 need "share/applications/$id.desktop"
 need "share/metainfo/$id.metainfo.xml"
-need "share/icons/hicolor/16x16/apps/$id.png"
-need "share/icons/hicolor/32x32/apps/$id.png"
+sizes=(16 32 48 64 128 256)
+for size in "${sizes[@]}"; do
+    need "share/icons/hicolor/${size}x${size}/apps/$id.png"
+done
 ((fail == 0)) || exit 1
 
 desktop-file-validate "$prefix/share/applications/$id.desktop"
@@ -32,7 +34,7 @@ grep -qx "Icon=$id" "$prefix/share/applications/$id.desktop"
 
 # The icons are PNGs of the size their folder says (width and height in the
 # IHDR chunk, bytes 16 to 23).
-for size in 16 32; do
+for size in "${sizes[@]}"; do
     header=$(od -An -tx1 -j16 -N8 "$prefix/share/icons/hicolor/${size}x${size}/apps/$id.png" | tr -d ' \n')
     expected=$(printf '%08x%08x' "$size" "$size")
     if [[ "$header" != "$expected" ]]; then

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <array>
 #include <memory>
 #include <string>
 
@@ -27,7 +28,11 @@ namespace {
 std::string HomeFolder() {
     std::string home = qEnvironmentVariable("HOME").toStdString();
     if (home.empty()) {
-        if (const passwd* account = getpwuid(getuid()); account && account->pw_dir) {
+        passwd entry{};
+        passwd* account = nullptr;
+        std::array<char, 4096> strings{};
+        if (getpwuid_r(getuid(), &entry, strings.data(), strings.size(), &account) == 0 &&
+            account != nullptr && account->pw_dir != nullptr) {
             home = account->pw_dir;
         }
     }

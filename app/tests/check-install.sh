@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build tree into a temporary prefix and checks what the desktop
 # needs: the program, the .desktop file and the AppStream metainfo (each
-# passing its validator), and the hicolor icons at their sizes.
+# passing its validator), the hicolor icons at their sizes, and the manual
+# pages and documents the package carries.
 # Usage: check-install.sh BUILD_DIR APP_ID
 set -euo pipefail
 build=$1
@@ -21,6 +22,10 @@ need() {
 need bin/harmolune
 need "share/applications/$id.desktop"
 need "share/metainfo/$id.metainfo.xml"
+need share/man/man1/harmolune.1.gz
+need share/man/man1/harmolune-measure.1.gz
+need share/doc/harmolune/copyright
+need share/doc/harmolune/changelog.gz
 sizes=(16 32 48 64 128 256)
 for size in "${sizes[@]}"; do
     need "share/icons/hicolor/${size}x${size}/apps/$id.png"

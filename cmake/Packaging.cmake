@@ -1,7 +1,8 @@
 # The Debian package, built by `make package` (CPack's DEB generator) from the
 # install rules: the two programs, the desktop entry, the icons and the
 # metainfo come from their folders; this file adds what only an installed
-# copy needs (manual pages, copyright, changelog) and the package's fields.
+# copy needs (manual pages, copyright, changelog, lintian's overrides) and the
+# package's fields.
 
 set(packaging_source ${PROJECT_SOURCE_DIR}/packaging)
 set(packaging_build ${PROJECT_BINARY_DIR}/packaging)
@@ -42,9 +43,11 @@ install(FILES ${packaging_source}/lintian-overrides
 install(CODE "
   if(CMAKE_INSTALL_DO_STRIP)
     foreach(program harmolune harmolune-measure)
-      execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
-        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\"
-        COMMAND_ERROR_IS_FATAL ANY)
+      set(path \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\")
+      if(EXISTS \"\${path}\")
+        execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+          --remove-section=.note \"\${path}\" COMMAND_ERROR_IS_FATAL ANY)
+      endif()
     endforeach()
   endif()")
 

@@ -4,7 +4,7 @@ JOBS     ?= $(shell nproc)
 CMAKE    ?= cmake
 CTEST_ARGS ?=
 
-.PHONY: all deps configure build run test bench test-sanitize lint format-check fuzz screenshots install clean
+.PHONY: all deps configure build run test bench test-sanitize lint format-check fuzz screenshots package install clean
 
 all: build
 
@@ -33,6 +33,10 @@ bench: build
 # and the box that asks for a note first.
 screenshots: build
 	$(BUILD)/app/harmolune-screenshots $(BUILD)/screenshots
+
+# The Debian package, $(BUILD)/harmolune_VERSION_ARCH.deb (cmake/Packaging.cmake).
+package: build
+	$(CMAKE) --build $(BUILD) --target package
 
 # Quality gates. Each uses a build tree of its own, so none disturbs $(BUILD).
 ASAN_BUILD ?= build-asan

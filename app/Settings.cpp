@@ -75,6 +75,18 @@ bool MakeFolders(const std::string& dir) {
     return mkdir(dir.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
+// Folders that hold installed programs: /usr (with /usr/local), /opt, and
+// /bin and /sbin. Nothing is written there at run time, even by root, who
+// could.
+bool IsSystemProgramFolder(std::string_view dir) {
+    for (const std::string_view root : {"/usr", "/opt", "/bin", "/sbin"}) {
+        if (dir.starts_with(root) && (dir.size() == root.size() || dir[root.size()] == '/')) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // A French sentence for the user, then the system's own words on a line of
 // their own.
 std::string SaveError(const std::string& path, int error) {
@@ -167,7 +179,8 @@ int RewriteInPlace(const std::string& path, const std::string& data) {
 std::string SettingsPath(const std::string& exeDir, std::string_view xdgConfigHome,
                          std::string_view home) {
     std::string beside = Join(exeDir, kSettingsFileName);
-    if (access(exeDir.c_str(), W_OK) == 0 || HasReadableFile(beside)) {
+    const bool installed = IsSystemProgramFolder(exeDir);
+    if (!installed && (access(exeDir.c_str(), W_OK) == 0 || HasReadableFile(beside))) {
         return beside;
     }
     if (!xdgConfigHome.empty() && xdgConfigHome.front() == '/') {

@@ -14,9 +14,10 @@ inline constexpr int kDefaultOctave = 3;
 inline constexpr std::size_t kMaxSettingsLine = 4096;
 
 // Where the file lives: beside the executable (in exeDir), unless that folder
-// cannot be written and holds no readable file; then in
-// xdgConfigHome/harmolune/, or home/.config/harmolune/ when xdgConfigHome is
-// empty or not absolute. An empty home leaves the folder of the executable.
+// cannot be written and holds no readable file, or is where installed programs
+// live (under /usr, /opt, /bin or /sbin); then in xdgConfigHome/harmolune/, or
+// home/.config/harmolune/ when xdgConfigHome is empty or not absolute. An
+// empty home leaves the folder of the executable.
 std::string SettingsPath(const std::string& exeDir, std::string_view xdgConfigHome,
                          std::string_view home);
 

@@ -1,9 +1,14 @@
 // Harmolune: the tuner's window. Wires the sound backends, the settings file
 // and the termination signals to the window, then runs the event loop.
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QByteArray>
+#include <array>
 #include <memory>
+#include <string>
 
 #include "app/MainWindow.h"
 #include "app/Settings.h"
@@ -14,6 +19,27 @@
 #include "capture/PortAudioCapture.h"
 #include "reference/FluidSynthOutput.h"
 #endif
+
+namespace {
+
+// $HOME, or the home folder of the account when it is unset (as under some
+// service managers), so that an installed program still finds its settings
+// folder.
+std::string HomeFolder() {
+    std::string home = qEnvironmentVariable("HOME").toStdString();
+    if (home.empty()) {
+        passwd entry{};
+        passwd* account = nullptr;
+        std::array<char, 4096> strings{};
+        if (getpwuid_r(getuid(), &entry, strings.data(), strings.size(), &account) == 0 &&
+            account != nullptr && account->pw_dir != nullptr) {
+            home = account->pw_dir;
+        }
+    }
+    return home;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -28,10 +54,9 @@ int main(int argc, char** argv) {
     const auto capture = std::make_unique<harmolune::NoCapture>();
 #endif
 
-    const std::string settings =
-        harmolune::SettingsPath(QCoreApplication::applicationDirPath().toStdString(),
-                                qEnvironmentVariable("XDG_CONFIG_HOME").toStdString(),
-                                qEnvironmentVariable("HOME").toStdString());
+    const std::string settings = harmolune::SettingsPath(
+        QCoreApplication::applicationDirPath().toStdString(),
+        qEnvironmentVariable("XDG_CONFIG_HOME").toStdString(), HomeFolder());
 
     harmolune::MainWindow window(*midi, *capture, settings);
     harmolune::TerminationSignals terminationSignals;

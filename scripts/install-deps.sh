@@ -14,6 +14,7 @@ packages=(
   desktop-file-utils appstream
   xvfb xauth dbus at-spi2-core python3-pyatspi
   clang clang-tidy clang-format cppcheck libclang-rt-dev
+  dpkg-dev file lintian
 )
 
 missing=()

@@ -299,6 +299,28 @@ TEST(Settings, UsesAReadableFileBesideTheExecutableEvenInAReadOnlyFolder) {
     chmod(dir.Path().c_str(), 0755);
 }
 
+// Where the package and `cmake --install` put the program. Root could write
+// there, but an installed program keeps its file in the config folder of
+// whoever runs it: run as root, as CI is, a rule that only asks whether the
+// folder is writable would put it in /usr/bin.
+TEST(Settings, AnInstalledProgramKeepsItsFileInTheConfigFolder) {
+    for (const char* exeDir :
+         {"/usr/bin", "/usr/local/bin", "/usr/games", "/opt/harmolune/bin", "/bin", "/sbin"}) {
+        EXPECT_EQ(SettingsPath(exeDir, "/cfg", "/home/u"), "/cfg/harmolune/Harmolune.ini")
+            << exeDir;
+    }
+}
+
+TEST(Settings, ABuildFolderNamedLikeASystemOneKeepsTheFileBeside) {
+    TempFolder dir;
+    for (const char* name : {"usr/bin", "opt", "usrlocal"}) {
+        const fs::path exeDir = dir.Path() / name;
+        fs::create_directories(exeDir);
+        EXPECT_EQ(SettingsPath(exeDir.string(), "/cfg", "/home/u"),
+                  (exeDir / "Harmolune.ini").string());
+    }
+}
+
 struct FallbackCase {
     const char* name;
     const char* xdgConfigHome;

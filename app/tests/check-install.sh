@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build tree into a temporary prefix and checks what the desktop
 # needs: the program, the .desktop file and the AppStream metainfo (each
-# passing its validator), and the hicolor icons at their sizes.
+# passing its validator), the hicolor icons at their sizes, and the manual
+# pages and documents the package carries.
 # Usage: check-install.sh BUILD_DIR APP_ID
 set -euo pipefail
 build=$1
@@ -21,8 +22,14 @@ need() {
 need bin/harmolune
 need "share/applications/$id.desktop"
 need "share/metainfo/$id.metainfo.xml"
-need "share/icons/hicolor/16x16/apps/$id.png"
-need "share/icons/hicolor/32x32/apps/$id.png"
+need share/man/man1/harmolune.1.gz
+need share/man/man1/harmolune-measure.1.gz
+need share/doc/harmolune/copyright
+need share/doc/harmolune/changelog.gz
+sizes=(16 32 48 64 128 256)
+for size in "${sizes[@]}"; do
+    need "share/icons/hicolor/${size}x${size}/apps/$id.png"
+done
 ((fail == 0)) || exit 1
 
 desktop-file-validate "$prefix/share/applications/$id.desktop"
@@ -32,7 +39,7 @@ grep -qx "Icon=$id" "$prefix/share/applications/$id.desktop"
 
 # The icons are PNGs of the size their folder says (width and height in the
 # IHDR chunk, bytes 16 to 23).
-for size in 16 32; do
+for size in "${sizes[@]}"; do
     header=$(od -An -tx1 -j16 -N8 "$prefix/share/icons/hicolor/${size}x${size}/apps/$id.png" | tr -d ' \n')
     expected=$(printf '%08x%08x' "$size" "$size")
     if [[ "$header" != "$expected" ]]; then

@@ -1,6 +1,7 @@
 // Draws the window's pictures at build time: the two wood backgrounds of the
-// piano and guitar panels and the piano-keyboard icon. They are procedural
-// (value noise), so the project carries no binary images.
+// piano and guitar panels and the piano-keyboard icon at each size the
+// desktop asks for. They are procedural (value noise, rectangles on whole
+// pixels), so the project carries no binary images.
 //
 // Usage: harmolune-make-pictures OUTPUT_FOLDER
 
@@ -115,28 +116,69 @@ QImage GuitarTop() {
     return image;
 }
 
-// Seven white keys with the five black keys of an octave over them, on a
-// transparent background, 32 x 32.
-QImage Keyboard32() {
-    QImage image(32, 32, QImage::Format_ARGB32);
+// The icon: seven white keys with the five black keys of an octave over them,
+// on a transparent background. Each size is laid out by hand on whole pixels,
+// so that no edge is smoothed into grey.
+struct KeyboardIcon {
+    int size;         // the icon is size x size pixels
+    int left, top;    // top-left corner of the keyboard's frame
+    int pitch;        // from one white key's left edge to the next
+    int line;         // width of the frame and of the lines between keys
+    int height;       // of the keyboard, frame included
+    int blackWidth;   // centred on the line between two white keys
+    int blackHeight;  // from the top of the frame
+    QColor divider;   // the lines between white keys
+    int front;        // rows of the keys' front edges (0: none)
+};
+
+const QColor kBlack(0, 0, 0);
+const QColor kWhite(255, 255, 255);
+
+// At 16 pixels each semitone is one pixel wide, so a black key is no wider
+// than the line under it: drawn in black, those lines would make the top of
+// the keyboard even stripes. In grey they leave the black keys standing out
+// in their groups of two and three.
+const KeyboardIcon kIcons[] = {
+    {16, 0, 2, 2, 1, 12, 1, 7, QColor(192, 192, 192), 0},
+    {32, 2, 5, 4, 1, 22, 3, 13, kBlack, 0},
+    {48, 2, 7, 6, 1, 33, 3, 20, kBlack, 2},
+    {64, 3, 10, 8, 1, 44, 5, 27, kBlack, 3},
+    {128, 7, 20, 16, 2, 88, 10, 54, kBlack, 6},
+    {256, 14, 40, 32, 4, 176, 18, 108, kBlack, 12},
+};
+
+QImage Keyboard(const KeyboardIcon& k) {
+    QImage image(k.size, k.size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
-    const int left = 2, top = 5, pitch = 4, height = 22;
-    p.setPen(QColor(0, 0, 0));
-    p.setBrush(QColor(255, 255, 255));
-    for (int k = 0; k < 7; ++k) {
-        p.drawRect(left + k * pitch, top, pitch, height - 1);
+    const int width = 7 * k.pitch + k.line;
+    const int bottom = k.top + k.height;  // one past the last row
+    p.fillRect(k.left, k.top, width, k.height, kBlack);
+    p.fillRect(k.left + k.line, k.top + k.line, width - 2 * k.line, k.height - 2 * k.line, kWhite);
+    for (int key = 1; key < 7; ++key) {
+        p.fillRect(k.left + key * k.pitch, k.top + k.line, k.line, k.height - 2 * k.line,
+                   k.divider);
     }
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0, 0, 0));
-    for (int after : {0, 1, 3, 4, 5}) {  // C#, D#, F#, G#, A#
-        const int boundary = left + (after + 1) * pitch;
-        p.drawRect(boundary - 1, top, 3, 13);
+    if (k.front > 0) {
+        // The white keys' rounded front edge, seen from above.
+        for (int key = 0; key < 7; ++key) {
+            p.fillRect(k.left + key * k.pitch + k.line, bottom - k.line - k.front, k.pitch - k.line,
+                       k.front, QColor(208, 208, 208));
+        }
+    }
+    for (int after : {0, 1, 3, 4, 5}) {  // Do#, Ré#, Fa#, Sol#, La#
+        const int x = k.left + (after + 1) * k.pitch - (k.blackWidth - k.line) / 2;
+        p.fillRect(x, k.top, k.blackWidth, k.blackHeight, kBlack);
+        if (k.front > 0) {
+            // The black key's sloping front, catching the light.
+            const int slope = std::max(1, k.blackHeight / 8);
+            p.fillRect(x, k.top + k.blackHeight - slope, k.blackWidth, slope, QColor(80, 80, 80));
+        }
     }
     return image;
 }
 
-bool Save(const QImage& image, const QString& folder, const char* name) {
+bool Save(const QImage& image, const QString& folder, const QString& name) {
     const QString path = folder + "/" + name;
     if (!image.save(path, "PNG")) {
         std::fprintf(stderr, "harmolune-make-pictures: cannot write %s\n", qPrintable(path));
@@ -153,10 +195,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
-    const QImage icon = Keyboard32();
-    const QImage small = icon.scaled(16, 16, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    const bool ok = Save(PianoWood(), folder, "piano-wood.png") &&
-                    Save(GuitarTop(), folder, "guitar-top.png") &&
-                    Save(icon, folder, "icon-32.png") && Save(small, folder, "icon-16.png");
+    bool ok =
+        Save(PianoWood(), folder, "piano-wood.png") && Save(GuitarTop(), folder, "guitar-top.png");
+    for (const KeyboardIcon& icon : kIcons) {
+        ok = ok && Save(Keyboard(icon), folder, QString("icon-%1.png").arg(icon.size));
+    }
     return ok ? 0 : 1;
 }

@@ -21,7 +21,7 @@
 #include "app/FlatButton.h"
 #include "app/MainWindow.h"
 #include "capture/BlockRing.h"
-#include "capture/PortAudioCapture.h"
+#include "capture/PulseCapture.h"
 #include "measure/MeasuringCycle.h"
 #include "reference/FluidSynthOutput.h"
 #include "reference/Notes.h"
@@ -59,7 +59,7 @@ bool Pipeline(const char* what, MidiOutput& midi) {
     tone.SoundNote(note.program, note.note);
 
     auto ring = std::make_unique<BlockRing>();
-    PortAudioCapture capture;
+    PulseCapture capture;
     std::string error;
     if (!capture.Start(*ring, error)) {
         std::fprintf(stderr, "harmolune-sound-bench: capture did not start: %s\n", error.c_str());
@@ -111,7 +111,7 @@ bool Pipeline(const char* what, MidiOutput& midi) {
 // The window offscreen with both backends and "La" 4 chosen; CPU only.
 void Window() {
     FluidSynthOutput synth;
-    PortAudioCapture capture;
+    PulseCapture capture;
     const std::string settings = (QDir::tempPath() + "/harmolune-sound-bench.ini").toStdString();
     MainWindow window(synth, capture, settings);
     if (!window.StartUp()) {
@@ -130,7 +130,7 @@ void Window() {
     const double cpu = CpuSeconds() - cpuStart;
     window.close();
     QFile::remove(QString::fromStdString(settings));
-    PrintCpu("window offscreen, FluidSynth + PortAudio", cpu, wall);
+    PrintCpu("window offscreen, FluidSynth + libpulse", cpu, wall);
 }
 
 }  // namespace

@@ -7,15 +7,15 @@
 
 #include "capture/CaptureDevice.h"
 #include "measure/MeasureTool.h"
-#ifdef HARMOLUNE_HAVE_PORTAUDIO
-#include "capture/PortAudioCapture.h"
+#ifdef HARMOLUNE_HAVE_PULSE
+#include "capture/PulseCapture.h"
 #endif
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::unique_ptr<harmolune::CaptureDevice> recorder;
-#ifdef HARMOLUNE_HAVE_PORTAUDIO
-    recorder = harmolune::MakePortAudioCapture();
+#ifdef HARMOLUNE_HAVE_PULSE
+    recorder = harmolune::MakePulseCapture();
 #endif
     const int status = harmolune::MeasureMain(args, std::cout, std::cerr, recorder.get());
     std::cout.flush();

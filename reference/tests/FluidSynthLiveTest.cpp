@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "capture/BlockRing.h"
-#include "capture/PortAudioCapture.h"
+#include "capture/PulseCapture.h"
 #include "capture/tests/SoundTestSupport.h"
 #include "measure/MeasureTool.h"
 #include "measure/MeasuringCycle.h"
@@ -56,7 +56,7 @@ TEST_P(FluidSynthLive, AClickIsHeardAtItsPitch) {
 
     ::testing::internal::CaptureStderr();
     auto ring = std::make_unique<BlockRing>();
-    PortAudioCapture capture;
+    PulseCapture capture;
     std::string error;
     ASSERT_TRUE(capture.Start(*ring, error)) << error;
     FluidSynthOutput synth;

@@ -42,10 +42,14 @@ void Report(const std::string& what) {
 // Interleaved stereo, 32-bit float.
 constexpr std::size_t kBytesPerFrame = 2 * sizeof(float);
 // What the stream holds ahead of the sink, in seconds. A note-on does not wait
-// for it (the stream is flushed), so it costs no latency; it only has to
-// outlast the time the synthesiser's thread may be kept from running. 40 ms
-// held with both cores kept busy by other processes.
-constexpr double kBufferSeconds = 0.040;
+// behind it: the stream is flushed and the server rewinds, so a note sounds
+// about 9 ms after the click with PulseAudio and 14 ms with PipeWire, whatever
+// this is. It only has to outlast the time the synthesiser's thread may be
+// kept from running: with 40 ms, and with 100 ms when the server also shortens
+// its own latency to match (PA_STREAM_ADJUST_LATENCY), the server found the
+// stream empty a few times a second while two busy loops and other builds
+// kept both cores busy; with 200 ms on its own, never.
+constexpr double kBufferSeconds = 0.200;
 
 }  // namespace
 
@@ -206,13 +210,14 @@ void FluidSynthOutput::Make(pa_context* context, bool) {
     attr.tlength = static_cast<std::uint32_t>(options_.sampleRateHz * kBufferSeconds) *
                    static_cast<std::uint32_t>(kBytesPerFrame);
     attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = static_cast<std::uint32_t>(-1);
+    // Asked for half the buffer at a time, the thread wakes ten times a
+    // second while a note sounds, and never below 100 ms in hand.
+    attr.minreq = attr.tlength / 2;
     attr.fragsize = static_cast<std::uint32_t>(-1);
     silentFrames_ = 0;
     const bool silent = fluid_synth_get_active_voice_count(synth_) == 0;
     corked_.store(silent, std::memory_order_release);
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
-                                                      (silent ? PA_STREAM_START_CORKED : 0));
+    const pa_stream_flags_t flags = silent ? PA_STREAM_START_CORKED : PA_STREAM_NOFLAGS;
     if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
         client_.StreamFailed(context);
     }

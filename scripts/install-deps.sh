@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   googletest libgtest-dev libbenchmark-dev libfftw3-dev
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev libxcb1-dev
   libfluidsynth-dev timgm6mb-soundfont
   libpulse-dev
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber sox

@@ -63,40 +63,25 @@ FluidSynthOutput::~FluidSynthOutput() { Close(); }
 void FluidSynthOutput::Open() {
     Close();
     QuietFluidSynth();
-    settings_ = new_fluid_settings();
-    if (settings_ == nullptr) {
-        return;
-    }
-    fluid_settings_setnum(settings_, "synth.gain", options_.gain);
-    fluid_settings_setnum(settings_, "synth.sample-rate", options_.sampleRateHz);
-    // The tone's bank-select message carries only the low byte (60). In GS
-    // style FluidSynth takes the bank from controller 0 alone, so it cannot
-    // move the channel to a bank the SoundFont lacks and silence the piano.
-    fluid_settings_setstr(settings_, "synth.midi-bank-select", "gs");
-    // A reference tone is heard dry. The two effects also cost the synthesiser
-    // most of its time once the note has died away.
-    fluid_settings_setint(settings_, "synth.reverb.active", 0);
-    fluid_settings_setint(settings_, "synth.chorus.active", 0);
-    synth_ = new_fluid_synth(settings_);
-    if (synth_ == nullptr) {
-        Report("FluidSynth could not start");
-        delete_fluid_settings(settings_);
-        settings_ = nullptr;
-        return;
-    }
+    opened_ = true;
     ready_.store(false, std::memory_order_release);
     pendingCount_ = 0;
     soundFontLoaded_ = false;
+    // Making the synthesiser takes tens of milliseconds on a busy machine:
+    // the window does not wait for it either.
     loader_ = std::thread([this] { Load(); });
 }
 
-// The loading thread: the SoundFont first, then the audio output, then the
-// messages that waited for them.
+// The loading thread: the synthesiser, the SoundFont, then the audio output,
+// then the messages that waited for them.
 void FluidSynthOutput::Load() {
     lastFluidError[0] = '\0';
-    soundFontLoaded_ = fluid_synth_sfload(synth_, options_.soundFont.c_str(), 1) != FLUID_FAILED;
-    if (!soundFontLoaded_) {
-        Report("cannot load the SoundFont " + options_.soundFont);
+    if (MakeSynth()) {
+        soundFontLoaded_ =
+            fluid_synth_sfload(synth_, options_.soundFont.c_str(), 1) != FLUID_FAILED;
+        if (!soundFontLoaded_) {
+            Report("cannot load the SoundFont " + options_.soundFont);
+        }
     }
     if (options_.audioOutput && soundFontLoaded_) {
         lastFluidError[0] = '\0';
@@ -115,8 +100,35 @@ void FluidSynthOutput::Load() {
     ready_.store(true, std::memory_order_release);
 }
 
-void FluidSynthOutput::Send(std::uint32_t message) {
+// The loading thread.
+bool FluidSynthOutput::MakeSynth() {
+    settings_ = new_fluid_settings();
+    if (settings_ == nullptr) {
+        Report("FluidSynth could not start");
+        return false;
+    }
+    fluid_settings_setnum(settings_, "synth.gain", options_.gain);
+    fluid_settings_setnum(settings_, "synth.sample-rate", options_.sampleRateHz);
+    // The tone's bank-select message carries only the low byte (60). In GS
+    // style FluidSynth takes the bank from controller 0 alone, so it cannot
+    // move the channel to a bank the SoundFont lacks and silence the piano.
+    fluid_settings_setstr(settings_, "synth.midi-bank-select", "gs");
+    // A reference tone is heard dry. The two effects also cost the synthesiser
+    // most of its time once the note has died away.
+    fluid_settings_setint(settings_, "synth.reverb.active", 0);
+    fluid_settings_setint(settings_, "synth.chorus.active", 0);
+    synth_ = new_fluid_synth(settings_);
     if (synth_ == nullptr) {
+        Report("FluidSynth could not start");
+        delete_fluid_settings(settings_);
+        settings_ = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void FluidSynthOutput::Send(std::uint32_t message) {
+    if (!opened_) {
         return;
     }
     if (!ready_.load(std::memory_order_acquire)) {
@@ -133,6 +145,9 @@ void FluidSynthOutput::Send(std::uint32_t message) {
 
 // Status byte in bits 0-7, data bytes in bits 8-15 and 16-23.
 void FluidSynthOutput::Play(std::uint32_t message) {
+    if (synth_ == nullptr) {
+        return;
+    }
     const int status = static_cast<int>(message & 0xF0);
     const int channel = static_cast<int>(message & 0x0F);
     const int data1 = static_cast<int>((message >> 8) & 0x7F);
@@ -182,6 +197,7 @@ void FluidSynthOutput::Close() {
     if (loader_.joinable()) {
         loader_.join();
     }
+    opened_ = false;
     client_.Stop();
     if (synth_ != nullptr) {
         delete_fluid_synth(synth_);

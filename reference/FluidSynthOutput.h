@@ -76,6 +76,7 @@ class FluidSynthOutput final : public MidiOutput, private PulseClient::Streams {
 
   private:
     void Load();
+    bool MakeSynth();
     void Play(std::uint32_t message);
     void Make(pa_context* context, bool again) override;
     void Drop() override;
@@ -89,6 +90,7 @@ class FluidSynthOutput final : public MidiOutput, private PulseClient::Streams {
     static constexpr int kPendingCapacity = 256;
 
     FluidSynthOptions options_;
+    // Made by the loader before ready_.
     fluid_settings_t* settings_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
     PulseClient client_;
@@ -97,6 +99,7 @@ class FluidSynthOutput final : public MidiOutput, private PulseClient::Streams {
     std::atomic<bool> corked_{true};
     std::atomic<int> underflows_{0};
     std::thread loader_;
+    bool opened_ = false;           // UI thread only
     bool soundFontLoaded_ = false;  // written by the loader before ready_
 
     std::mutex pendingMutex_;

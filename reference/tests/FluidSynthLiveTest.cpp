@@ -118,6 +118,7 @@ TEST(FluidSynthLiveStream, CorkedWhenSilentAndWholeUnderTwoBusyLoops) {
     EXPECT_TRUE(synth.Corked()) << "rendering with no note";
 
     std::vector<std::unique_ptr<testing::Child>> loads;
+    loads.reserve(2);
     for (int i = 0; i < 2; ++i) {
         loads.push_back(std::make_unique<testing::Child>(
             std::vector<std::string>{"sh", "-c", "while :; do :; done"}, dir / "load.out",

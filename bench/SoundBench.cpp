@@ -229,13 +229,13 @@ void WindowCpu() {
 class OnsetWatch {
   public:
     OnsetWatch() {
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 1};
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, kRate, 1};
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
         attr.fragsize = kPiece * sizeof(float);
         int error = 0;
         stream_ = pa_simple_new(nullptr, "harmolune-sound-bench", PA_STREAM_RECORD, nullptr,
-                                "onsets", &spec, nullptr, &attr, &error);
+                                "onsets", &format, nullptr, &attr, &error);
         if (stream_ != nullptr) {
             reader_ = std::thread([this] { Read(); });
         }

@@ -35,8 +35,8 @@ void PulseCapture::Make(pa_context* context, bool again) {
         // Whatever was on its way before the loss is not continued.
         ring_->MarkGap();
     }
-    const pa_sample_spec spec{PA_SAMPLE_U8, static_cast<std::uint32_t>(kSampleRate), 1};
-    stream_ = pa_stream_new(context, "Échantillonnage", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_U8, static_cast<std::uint32_t>(kSampleRate), 1};
+    stream_ = pa_stream_new(context, "Échantillonnage", &format, nullptr);
     if (stream_ == nullptr) {
         client_.StreamFailed(context);
         return;

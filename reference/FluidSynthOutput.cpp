@@ -211,9 +211,9 @@ void FluidSynthOutput::Close() {
 
 // Mainloop thread, locked. The stream starts corked unless a voice sounds.
 void FluidSynthOutput::Make(pa_context* context, bool) {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE,
-                              static_cast<std::uint32_t>(options_.sampleRateHz), 2};
-    stream_ = pa_stream_new(context, "Note de référence", &spec, nullptr);
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE,
+                                static_cast<std::uint32_t>(options_.sampleRateHz), 2};
+    stream_ = pa_stream_new(context, "Note de référence", &format, nullptr);
     if (stream_ == nullptr) {
         client_.StreamFailed(context);
         return;

@@ -178,7 +178,10 @@ bool CaptureToAnalysis() {
 // (QTest::qWait wakes every 10 ms, which would be counted as the window's.)
 void RunEventLoop(int ms) {
     QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(ms);
     loop.exec();
 }
 

@@ -321,13 +321,12 @@ void ClickToSound(const char* what) {
     std::this_thread::sleep_for(500ms);
     std::vector<double> latenciesMs;
     int missed = 0;
-    int underflows = 0;
+    const int underflowsBefore = synth.Underflows();
     for (int click = 0; click < 20; ++click) {
         // From silence, so that the onset is this note's.
         for (int i = 0; i < 300 && !(synth.Corked() && watch.Silent()); ++i) {
             std::this_thread::sleep_for(10ms);
         }
-        const int underflowsBefore = synth.Underflows();
         const std::int64_t sentNs = NowNs();
         tone.SoundNote(0, 69);
         const std::int64_t onsetNs = watch.NextOnset();
@@ -337,9 +336,9 @@ void ClickToSound(const char* what) {
             latenciesMs.push_back(static_cast<double>(onsetNs - sentNs) / 1e6);
         }
         std::this_thread::sleep_for(700ms);
-        underflows += synth.Underflows() - underflowsBefore;
         synth.Send(midi::NoteOff(69));
     }
+    const int underflows = synth.Underflows() - underflowsBefore;
     tone.CloseMidiOutput();
     std::sort(latenciesMs.begin(), latenciesMs.end());
     if (latenciesMs.empty()) {
@@ -348,7 +347,7 @@ void ClickToSound(const char* what) {
     }
     std::printf(
         "click to sound, %-14s median %5.1f ms, min %5.1f, max %5.1f (%zu clicks, %d unheard); "
-        "underflows while sounding: %d\n",
+        "underflows: %d\n",
         what, latenciesMs[latenciesMs.size() / 2], latenciesMs.front(), latenciesMs.back(),
         latenciesMs.size(), missed, underflows);
     std::fflush(stdout);

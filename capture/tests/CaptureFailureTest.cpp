@@ -94,7 +94,9 @@ TEST(CaptureFailure, AServerThatDiesAndComesBackBringsTheBlocksBackAfterAGap) {
         after += Arrivals(*ring, 100ms);
     }
     EXPECT_GE(after, 2);
-    // The first block after the gap counted it.
+    // The first block after the gap counted it. (The capture thread changes
+    // what Dropped() returns, which cppcheck cannot see.)
+    // cppcheck-suppress knownConditionTrueFalse
     EXPECT_GT(ring->Dropped(), droppedWhileGone);
     capture.Stop();
     const std::string err = ::testing::internal::GetCapturedStderr();

@@ -226,11 +226,9 @@ void FluidSynthOutput::Make(pa_context* context, bool) {
     attr.tlength = static_cast<std::uint32_t>(options_.sampleRateHz * kBufferSeconds) *
                    static_cast<std::uint32_t>(kBytesPerFrame);
     attr.prebuf = static_cast<std::uint32_t>(-1);
-    // The server's own choice. Asking for half the buffer at a time woke the
-    // synthesiser less often, but put the server in a mode where it handed
-    // every client its sound in pieces of a millisecond or two: a parec beside
-    // it went from 1.3 % of a core to 10 %.
-    attr.minreq = static_cast<std::uint32_t>(-1);
+    // Asked for half the buffer at a time, the thread wakes ten times a
+    // second while a note sounds, and never below 100 ms in hand.
+    attr.minreq = attr.tlength / 2;
     attr.fragsize = static_cast<std::uint32_t>(-1);
     silentFrames_ = 0;
     const bool silent = fluid_synth_get_active_voice_count(synth_) == 0;

@@ -43,8 +43,10 @@ ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 # The test programs whose code runs on more than one thread: the hand-over
-# ring, and the capture backend against the private sound server.
-TSAN_TESTS ?= capture/capture-tests capture/capture-sound-tests capture/capture-failure-tests
+# ring, the capture backend and the synthesiser's stream against the private
+# sound server, and the server that dies and comes back.
+TSAN_TESTS ?= capture/capture-tests capture/capture-sound-tests capture/capture-failure-tests \
+  reference/fluidsynth-live-tests
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= $(notdir $(wildcard fuzz/corpus/*))
 ASAN_OPTS = detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1

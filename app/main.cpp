@@ -16,7 +16,7 @@
 #include "capture/CaptureDevice.h"
 #include "reference/MidiOutput.h"
 #ifdef HARMOLUNE_HAVE_SOUND
-#include "capture/PortAudioCapture.h"
+#include "capture/PulseCapture.h"
 #include "reference/FluidSynthOutput.h"
 #endif
 
@@ -44,11 +44,11 @@ std::string HomeFolder() {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
 
-    // The sound backends: FluidSynth for the reference tone, PortAudio for the
+    // The sound backends: FluidSynth for the reference tone, libpulse for the
     // microphone.
 #ifdef HARMOLUNE_HAVE_SOUND
     const std::unique_ptr<harmolune::MidiOutput> midi = harmolune::MakeFluidSynthOutput();
-    const std::unique_ptr<harmolune::CaptureDevice> capture = harmolune::MakePortAudioCapture();
+    const std::unique_ptr<harmolune::CaptureDevice> capture = harmolune::MakePulseCapture();
 #else
     const auto midi = std::make_unique<harmolune::NoMidiOutput>();
     const auto capture = std::make_unique<harmolune::NoCapture>();

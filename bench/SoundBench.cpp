@@ -1,27 +1,53 @@
-// The cost of listening: CPU use (per cent of one core, from getrusage, all
-// threads of the process) and the time from a captured buffer reaching the
-// ring to the end of its block's analysis, each over 10 s with a note chosen
-// and capture running. Three set-ups: capture and analysis alone; the same
-// with FluidSynth sounding the note; the window itself, offscreen, with both
-// backends. Run by harmolune-sound-bench, which gives it a private sound
-// server.
+// The cost and the speed of the sound path, with the real backends against
+// the private sound server that harmolune-sound-bench starts:
+//   - Start-up (--startup PROGRAM, under the X server of DISPLAY): from exec
+//     to the window mapped on the screen, median of 10 starts.
+//   - CPU use (per cent of one core, from getrusage, all threads) of the
+//     window offscreen in three states: no note chosen; La 4 sounding while it
+//     is measured; 30 s after the click. Beside each, the share of a parec
+//     recording the same source as capture does, measured over the same
+//     seconds: the floor for continuous capture on this machine.
+//   - Click to sound at the sink: from the note-on to the note's first sample
+//     read from the sink's monitor, median of 20 clicks, with the machine idle
+//     and with two busy loops, and the pieces of the tone missing (underflows).
+//     The monitor's own delay (about a millisecond, read in pieces of 1 ms) is
+//     counted in, so the figure is an upper bound.
+//   - Capture to analysis: from a captured fragment reaching the ring to the
+//     end of its block's analysis.
+#include <fcntl.h>
 #include <poll.h>
+#include <pulse/simple.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/FlatButton.h"
 #include "app/MainWindow.h"
 #include "capture/BlockRing.h"
-#include "capture/PortAudioCapture.h"
+#include "capture/PulseCapture.h"
 #include "measure/MeasuringCycle.h"
 #include "reference/FluidSynthOutput.h"
 #include "reference/Notes.h"
@@ -31,6 +57,7 @@ namespace harmolune {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 constexpr auto kRun = std::chrono::seconds(10);
 
 double CpuSeconds() {
@@ -40,26 +67,73 @@ double CpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// User and system time of another process, in seconds.
+double CpuSecondsOf(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // Fields 14 and 15 (utime, stime) follow the command name in parentheses.
+    std::size_t at = text.rfind(')');
+    if (at == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(text.substr(at + 2));
+    std::string field;
+    for (int i = 3; i < 14; ++i) {
+        fields >> field;
+    }
+    double user = 0;
+    double system = 0;
+    fields >> user >> system;
+    return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 std::int64_t NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
         .count();
 }
 
-void PrintCpu(const char* what, double cpuSeconds, double wallSeconds) {
-    std::printf("%-44s CPU %6.2f %% of one core over %.1f s\n", what,
-                100.0 * cpuSeconds / wallSeconds, wallSeconds);
+pid_t Spawn(const std::vector<const char*>& argv) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        execvp(argv[0], const_cast<char* const*>(argv.data()));
+        _exit(127);
+    }
+    return pid;
 }
 
-// The window's per-block path without the window: wait on the ring's
-// eventfd, take each block, analyse it. Returns false if capture failed.
-bool Pipeline(const char* what, MidiOutput& midi) {
-    const NoteChoice note = ChooseKey(9, 4, ".");
-    ReferenceTone tone(midi);
-    tone.OpenMidiOutput();
-    tone.SoundNote(note.program, note.note);
+void End(pid_t pid) {
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
 
+// Two processes that keep both cores busy while they live.
+class BusyLoops {
+  public:
+    BusyLoops() {
+        for (pid_t& pid : pids_) {
+            pid = Spawn({"sh", "-c", "while :; do :; done", nullptr});
+        }
+    }
+    ~BusyLoops() {
+        for (pid_t pid : pids_) {
+            End(pid);
+        }
+    }
+    BusyLoops(const BusyLoops&) = delete;
+    BusyLoops& operator=(const BusyLoops&) = delete;
+
+  private:
+    pid_t pids_[2]{};
+};
+
+// The window's per-block path without the window: wait on the ring's
+// eventfd, take each block, analyse it.
+bool CaptureToAnalysis() {
+    const NoteChoice note = ChooseKey(9, 4, ".");
     auto ring = std::make_unique<BlockRing>();
-    PortAudioCapture capture;
+    PulseCapture capture;
     std::string error;
     if (!capture.Start(*ring, error)) {
         std::fprintf(stderr, "harmolune-sound-bench: capture did not start: %s\n", error.c_str());
@@ -70,8 +144,6 @@ bool Pipeline(const char* what, MidiOutput& midi) {
     std::vector<double> latenciesMs;
     latenciesMs.reserve(200);
     Block block;
-
-    const double cpuStart = CpuSeconds();
     const auto start = Clock::now();
     while (Clock::now() - start < kRun) {
         pollfd wake{ring->WakeUpFd(), POLLIN, 0};
@@ -86,32 +158,37 @@ bool Pipeline(const char* what, MidiOutput& midi) {
             }
         }
         // One block per wake-up is the usual case; only then is the latest
-        // buffer's arrival time this block's.
+        // fragment's arrival time this block's.
         if (taken == 1) {
             latenciesMs.push_back(static_cast<double>(NowNs() - capture.LastBufferNanoseconds()) /
                                   1e6);
         }
     }
-    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = CpuSeconds() - cpuStart;
     capture.Stop();
-    tone.CloseMidiOutput();
-
-    PrintCpu(what, cpu, wall);
     if (!latenciesMs.empty()) {
         std::sort(latenciesMs.begin(), latenciesMs.end());
-        std::printf(
-            "%-44s buffer to analysed: median %.3f ms, 95th %.3f ms, max %.3f ms (%zu blocks)\n",
-            "", latenciesMs[latenciesMs.size() / 2], latenciesMs[latenciesMs.size() * 95 / 100],
-            latenciesMs.back(), latenciesMs.size());
+        std::printf("capture to analysis: median %.3f ms, 95th %.3f ms, max %.3f ms (%zu blocks)\n",
+                    latenciesMs[latenciesMs.size() / 2], latenciesMs[latenciesMs.size() * 95 / 100],
+                    latenciesMs.back(), latenciesMs.size());
     }
     return true;
 }
 
-// The window offscreen with both backends and "La" 4 chosen; CPU only.
-void Window() {
+// Runs the event loop for ms milliseconds as the program's own would run it.
+// (QTest::qWait wakes every 10 ms, which would be counted as the window's.)
+void RunEventLoop(int ms) {
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(ms);
+    loop.exec();
+}
+
+// The window offscreen with both backends, and parec beside it.
+void WindowCpu() {
     FluidSynthOutput synth;
-    PortAudioCapture capture;
+    PulseCapture capture;
     const std::string settings = (QDir::tempPath() + "/harmolune-sound-bench.ini").toStdString();
     MainWindow window(synth, capture, settings);
     if (!window.StartUp()) {
@@ -121,32 +198,226 @@ void Window() {
     if (!QTest::qWaitForWindowExposed(&window)) {
         return;
     }
+    const pid_t parec = Spawn({"parec", "--rate=32768", "--format=u8", "--channels=1",
+                               "--latency-msec=125", "--raw", nullptr});
+    RunEventLoop(1000);
+    const auto measure = [&](const char* state) {
+        const double cpuStart = CpuSeconds();
+        const double parecStart = CpuSecondsOf(parec);
+        const auto start = Clock::now();
+        RunEventLoop(static_cast<int>(std::chrono::milliseconds(kRun).count()));
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        const double ours = 100.0 * (CpuSeconds() - cpuStart) / wall;
+        const double theirs = 100.0 * (CpuSecondsOf(parec) - parecStart) / wall;
+        std::printf("CPU %-34s harmolune %5.2f %%, parec %5.2f %%, ratio %.2f (%.1f s)\n", state,
+                    ours, theirs, theirs > 0 ? ours / theirs : 0.0, wall);
+        std::fflush(stdout);
+    };
+    measure("no note chosen:");
     window.Widgets().hScroll1->setValue(4);
     window.Widgets().clavier[9]->click();
-    const double cpuStart = CpuSeconds();
-    const auto start = Clock::now();
-    QTest::qWait(static_cast<int>(std::chrono::milliseconds(kRun).count()));
-    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = CpuSeconds() - cpuStart;
+    window.Widgets().command2->click();
+    const auto click = Clock::now();
+    measure("La 4 sounding, measuring:");
+    RunEventLoop(static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(click + 30s - Clock::now()).count()));
+    measure("30 s after the click:");
+    End(parec);
     window.close();
     QFile::remove(QString::fromStdString(settings));
-    PrintCpu("window offscreen, FluidSynth + PortAudio", cpu, wall);
+}
+
+// Reads the default source (the sink's monitor) in pieces of 1 ms and keeps
+// the time of the first sample above the threshold after each arming.
+class OnsetWatch {
+  public:
+    OnsetWatch() {
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, kRate, 1};
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.fragsize = kPiece * sizeof(float);
+        int error = 0;
+        stream_ = pa_simple_new(nullptr, "harmolune-sound-bench", PA_STREAM_RECORD, nullptr,
+                                "onsets", &format, nullptr, &attr, &error);
+        if (stream_ != nullptr) {
+            reader_ = std::thread([this] { Read(); });
+        }
+    }
+    ~OnsetWatch() {
+        stop_ = true;
+        if (reader_.joinable()) {
+            reader_.join();
+        }
+        if (stream_ != nullptr) {
+            pa_simple_free(stream_);
+        }
+    }
+    OnsetWatch(const OnsetWatch&) = delete;
+    OnsetWatch& operator=(const OnsetWatch&) = delete;
+
+    bool Ok() const { return stream_ != nullptr; }
+
+    // Waits up to 2 s for sound after now; the onset in steady-clock ns, or 0.
+    std::int64_t NextOnset() {
+        onsetNs_ = 0;
+        armed_ = true;
+        for (int i = 0; i < 2000 && onsetNs_ == 0; ++i) {
+            std::this_thread::sleep_for(1ms);
+        }
+        armed_ = false;
+        return onsetNs_;
+    }
+
+    // True once the monitor has been silent for the last 100 ms.
+    bool Silent() const { return quietPieces_ >= 100; }
+
+  private:
+    static constexpr std::uint32_t kRate = 48000;
+    static constexpr std::size_t kPiece = kRate / 1000;
+    static constexpr float kThreshold = 0.005F;
+
+    void Read() {
+        float piece[kPiece];
+        int error = 0;
+        while (!stop_) {
+            if (pa_simple_read(stream_, piece, sizeof piece, &error) < 0) {
+                return;
+            }
+            const std::int64_t now = NowNs();
+            std::size_t first = kPiece;
+            for (std::size_t i = 0; i < kPiece; ++i) {
+                if (std::fabs(piece[i]) > kThreshold) {
+                    first = i;
+                    break;
+                }
+            }
+            quietPieces_ = first == kPiece ? quietPieces_ + 1 : 0;
+            if (armed_ && onsetNs_ == 0 && first < kPiece) {
+                const std::int64_t afterOnsetNs =
+                    static_cast<std::int64_t>(kPiece - first) * 1000000000 / kRate;
+                onsetNs_ = now - afterOnsetNs;
+            }
+        }
+    }
+
+    pa_simple* stream_ = nullptr;
+    std::thread reader_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> armed_{false};
+    std::atomic<std::int64_t> onsetNs_{0};
+    std::atomic<int> quietPieces_{0};
+};
+
+void ClickToSound(const char* what) {
+    FluidSynthOutput synth;
+    ReferenceTone tone(synth);
+    tone.OpenMidiOutput();
+    synth.WaitUntilLoaded();
+    OnsetWatch watch;
+    if (!watch.Ok()) {
+        std::fprintf(stderr, "harmolune-sound-bench: cannot read the monitor\n");
+        return;
+    }
+    std::this_thread::sleep_for(500ms);
+    std::vector<double> latenciesMs;
+    int missed = 0;
+    const int underflowsBefore = synth.Underflows();
+    for (int click = 0; click < 20; ++click) {
+        // From silence, so that the onset is this note's.
+        for (int i = 0; i < 300 && !(synth.Corked() && watch.Silent()); ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        const std::int64_t sentNs = NowNs();
+        tone.SoundNote(0, 69);
+        const std::int64_t onsetNs = watch.NextOnset();
+        if (onsetNs == 0) {
+            ++missed;
+        } else {
+            latenciesMs.push_back(static_cast<double>(onsetNs - sentNs) / 1e6);
+        }
+        std::this_thread::sleep_for(700ms);
+        synth.Send(midi::NoteOff(69));
+    }
+    const int underflows = synth.Underflows() - underflowsBefore;
+    tone.CloseMidiOutput();
+    std::sort(latenciesMs.begin(), latenciesMs.end());
+    if (latenciesMs.empty()) {
+        std::printf("click to sound, %s: no onset heard\n", what);
+        return;
+    }
+    std::printf(
+        "click to sound, %-14s median %5.1f ms, min %5.1f, max %5.1f (%zu clicks, %d unheard); "
+        "underflows: %d\n",
+        what, latenciesMs[latenciesMs.size() / 2], latenciesMs.front(), latenciesMs.back(),
+        latenciesMs.size(), missed, underflows);
+    std::fflush(stdout);
+}
+
+// Starts program ten times under the X server of DISPLAY and prints the time
+// from fork to the first window mapped on the root window. The program is
+// ended with SIGTERM each time, as a session ends it.
+int StartUp(const char* program) {
+    xcb_connection_t* x = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(x) != 0) {
+        std::fprintf(stderr, "harmolune-sound-bench: no X server for --startup\n");
+        return 1;
+    }
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
+    const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(x, root, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(x);
+    std::vector<double> timesMs;
+    for (int run = 0; run < 10; ++run) {
+        const auto start = Clock::now();
+        const pid_t pid = Spawn({program, nullptr});
+        bool mapped = false;
+        while (!mapped) {
+            pollfd readable{xcb_get_file_descriptor(x), POLLIN, 0};
+            if (poll(&readable, 1, 5000) <= 0) {
+                break;
+            }
+            while (xcb_generic_event_t* event = xcb_poll_for_event(x)) {
+                mapped = mapped || (event->response_type & 0x7F) == XCB_MAP_NOTIFY;
+                std::free(event);
+            }
+        }
+        if (mapped) {
+            timesMs.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        }
+        std::this_thread::sleep_for(300ms);
+        End(pid);
+    }
+    xcb_disconnect(x);
+    if (timesMs.empty()) {
+        std::printf("start-up: the window never showed\n");
+        return 1;
+    }
+    std::sort(timesMs.begin(), timesMs.end());
+    std::printf("start-up, exec to window shown: median %.0f ms, min %.0f, max %.0f (%zu starts)\n",
+                timesMs[timesMs.size() / 2], timesMs.front(), timesMs.back(), timesMs.size());
+    return 0;
 }
 
 }  // namespace
 }  // namespace harmolune
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--startup") {
+        return harmolune::StartUp(argv[2]);
+    }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
-    harmolune::NoMidiOutput silent;
-    if (!harmolune::Pipeline("capture + analysis, no synthesiser", silent)) {
+    if (!harmolune::CaptureToAnalysis()) {
         return 1;
     }
-    harmolune::FluidSynthOutput synth;
-    harmolune::Pipeline("capture + analysis + FluidSynth sounding A4", synth);
-    harmolune::Window();
+    harmolune::ClickToSound("idle:");
+    {
+        const harmolune::BusyLoops load;
+        harmolune::ClickToSound("two busy loops:");
+    }
+    harmolune::WindowCpu();
     return 0;
 }

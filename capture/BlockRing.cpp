@@ -36,11 +36,21 @@ void BlockRing::Push(const std::uint8_t* samples, std::size_t count) {
             fillWord_ = 0;
         }
         if (fillBytes_ == kFrameLength) {
+            slot.gapsBefore.store(gaps_, std::memory_order_relaxed);
+            gaps_ = 0;
             slot.sequence.store(2 * (block + 1), std::memory_order_release);
             fillBytes_ = 0;
             Publish();
         }
     }
+}
+
+void BlockRing::MarkGap() {
+    // The slot of the dropped block keeps its odd sequence: the reader never
+    // looks at it before it is written again, whole.
+    fillWord_ = 0;
+    fillBytes_ = 0;
+    ++gaps_;
 }
 
 void BlockRing::Publish() {
@@ -74,6 +84,7 @@ bool BlockRing::Pop(Block& out) {
         const Slot& slot = slots_[next_ % kSlots];
         const std::uint64_t expected = 2 * (next_ + 1);
         if (slot.sequence.load(std::memory_order_acquire) == expected) {
+            const std::uint64_t gaps = slot.gapsBefore.load(std::memory_order_relaxed);
             for (int w = 0; w < kWords; ++w) {
                 const std::uint64_t word = slot.words[w].load(std::memory_order_relaxed);
                 for (int j = 0; j < 8; ++j) {
@@ -82,6 +93,7 @@ bool BlockRing::Pop(Block& out) {
             }
             std::atomic_thread_fence(std::memory_order_acquire);
             if (slot.sequence.load(std::memory_order_relaxed) == expected) {
+                dropped_ += gaps;
                 ++next_;
                 return true;
             }

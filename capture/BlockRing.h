@@ -11,6 +11,11 @@
 //
 // After each completed block the writer bumps an eventfd, which the UI thread
 // watches with its event loop; one wake-up may stand for several blocks.
+//
+// A gap in the sound (the server gone, a hole in the stream) is marked by the
+// writer: the block being assembled is thrown away, so that no block joins
+// samples from both sides of it, and the reader counts the gap as one lost
+// block when it takes the first block after it.
 
 #include <atomic>
 #include <cstddef>
@@ -32,6 +37,11 @@ class BlockRing {
     // Capture thread only. Appends samples; every 4096 of them complete a block.
     void Push(const std::uint8_t* samples, std::size_t count);
 
+    // Capture thread only. The samples pushed next do not follow the ones
+    // before: drops the incomplete block, and counts one lost block in
+    // Dropped() as the next complete block is taken.
+    void MarkGap();
+
     // UI thread only. Copies the oldest unread block into out and returns
     // true, or returns false when no complete block is waiting.
     bool Pop(Block& out);
@@ -43,7 +53,10 @@ class BlockRing {
     // or -1 when the system refused an eventfd (the reader must then poll).
     int WakeUpFd() const { return wakeFd_; }
 
-    // Blocks lost because the reader fell behind, since construction.
+    // UI thread only. Blocks lost since construction, because the reader fell
+    // behind or because of a gap in the sound. It grows no later than the Pop
+    // that returns the first block after the loss, so a reader that compares it
+    // before and after each Pop knows whether that block follows the previous.
     std::uint64_t Dropped() const { return dropped_; }
 
   private:
@@ -53,6 +66,7 @@ class BlockRing {
         // 2 * (block number + 1) once block number is complete in this slot,
         // odd while the writer is filling it.
         std::atomic<std::uint64_t> sequence{0};
+        std::atomic<std::uint64_t> gapsBefore{0};  // gaps marked since the previous block
         std::atomic<std::uint64_t> words[kWords];
     };
 
@@ -64,6 +78,7 @@ class BlockRing {
     // Writer-side state.
     std::uint64_t fillWord_ = 0;  // the word being assembled
     int fillBytes_ = 0;           // bytes already in the current block
+    std::uint64_t gaps_ = 0;      // gaps marked since the last completed block
 
     // Reader-side state.
     std::uint64_t next_ = 0;  // number of the next block to read

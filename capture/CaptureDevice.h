@@ -1,7 +1,7 @@
 #pragma once
 // What the window expects of a sound input: start recording 8-bit unsigned
 // mono at 32768 samples per second into a BlockRing, and stop. One class per
-// backend (the sound server through PortAudio, a feeder for tests).
+// backend (the sound server through libpulse, a feeder for tests).
 
 #include <string>
 

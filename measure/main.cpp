@@ -13,8 +13,8 @@
 
 #include "capture/CaptureDevice.h"
 #include "measure/MeasureTool.h"
-#ifdef HARMOLUNE_HAVE_PORTAUDIO
-#include "capture/PortAudioCapture.h"
+#ifdef HARMOLUNE_HAVE_PULSE
+#include "capture/PulseCapture.h"
 #endif
 
 namespace {
@@ -72,8 +72,8 @@ class StandardOutput final : public std::streambuf {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::unique_ptr<harmolune::CaptureDevice> recorder;
-#ifdef HARMOLUNE_HAVE_PORTAUDIO
-    recorder = harmolune::MakePortAudioCapture();
+#ifdef HARMOLUNE_HAVE_PULSE
+    recorder = harmolune::MakePulseCapture();
 #endif
     StandardOutput buffer;
     std::ostream out(&buffer);

@@ -2,11 +2,9 @@
 
 #include <fluidsynth.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <optional>
-
-#include "capture/QuietSoundLibraries.h"
 
 namespace harmolune {
 
@@ -41,18 +39,73 @@ void Report(const std::string& what) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
+// Interleaved stereo, 32-bit float.
+constexpr std::size_t kBytesPerFrame = 2 * sizeof(float);
+// What the stream holds ahead of the sink, in seconds. A note-on does not wait
+// behind it: the stream is flushed and the server rewinds, so a note sounds
+// about 9 ms after the click with PulseAudio and 14 ms with PipeWire, whatever
+// this is. It only has to outlast the time the synthesiser's thread may be
+// kept from running: with 40 ms, and with 100 ms when the server also shortens
+// its own latency to match (PA_STREAM_ADJUST_LATENCY), the server found the
+// stream empty a few times a second while two busy loops and other builds
+// kept both cores busy; with 200 ms on its own, never.
+constexpr double kBufferSeconds = 0.200;
+
 }  // namespace
 
-FluidSynthOutput::FluidSynthOutput(FluidSynthOptions options) : options_(std::move(options)) {}
+FluidSynthOutput::FluidSynthOutput(FluidSynthOptions options)
+    : options_(std::move(options)),
+      client_(*this, "Harmolune", "harmolune: reference tone lost: the sound server went away",
+              "harmolune: reference tone back") {}
 
 FluidSynthOutput::~FluidSynthOutput() { Close(); }
 
 void FluidSynthOutput::Open() {
     Close();
     QuietFluidSynth();
+    opened_ = true;
+    ready_.store(false, std::memory_order_release);
+    pendingCount_ = 0;
+    soundFontLoaded_ = false;
+    // Making the synthesiser takes tens of milliseconds on a busy machine:
+    // the window does not wait for it either.
+    loader_ = std::thread([this] { Load(); });
+}
+
+// The loading thread: the synthesiser, the SoundFont, then the audio output,
+// then the messages that waited for them.
+void FluidSynthOutput::Load() {
+    lastFluidError[0] = '\0';
+    if (MakeSynth()) {
+        soundFontLoaded_ =
+            fluid_synth_sfload(synth_, options_.soundFont.c_str(), 1) != FLUID_FAILED;
+        if (!soundFontLoaded_) {
+            Report("cannot load the SoundFont " + options_.soundFont);
+        }
+    }
+    if (options_.audioOutput && soundFontLoaded_) {
+        lastFluidError[0] = '\0';
+        std::string error;
+        // Without a server now, the client keeps trying and the tone starts
+        // once one answers.
+        if (!client_.Start(error, true)) {
+            Report("no audio output (" + error + ")");
+        }
+    }
+    std::lock_guard<std::mutex> lock(pendingMutex_);
+    for (int i = 0; i < pendingCount_; ++i) {
+        Play(pending_[i]);
+    }
+    pendingCount_ = 0;
+    ready_.store(true, std::memory_order_release);
+}
+
+// The loading thread.
+bool FluidSynthOutput::MakeSynth() {
     settings_ = new_fluid_settings();
     if (settings_ == nullptr) {
-        return;
+        Report("FluidSynth could not start");
+        return false;
     }
     fluid_settings_setnum(settings_, "synth.gain", options_.gain);
     fluid_settings_setnum(settings_, "synth.sample-rate", options_.sampleRateHz);
@@ -60,13 +113,6 @@ void FluidSynthOutput::Open() {
     // style FluidSynth takes the bank from controller 0 alone, so it cannot
     // move the channel to a bank the SoundFont lacks and silence the piano.
     fluid_settings_setstr(settings_, "synth.midi-bank-select", "gs");
-    // The PulseAudio driver asks the server for one period of latency. The
-    // default period, 64 frames (1.5 ms), runs dry on a busy machine and the
-    // tone comes out in pieces, which the measurement then reads several hertz
-    // off; 4096 frames (93 ms) held on two cores kept fully busy. A reference
-    // tone that late is not heard as late, and the synthesiser wakes 64 times
-    // less often.
-    fluid_settings_setint(settings_, "audio.period-size", 4096);
     // A reference tone is heard dry. The two effects also cost the synthesiser
     // most of its time once the note has died away.
     fluid_settings_setint(settings_, "synth.reverb.active", 0);
@@ -76,51 +122,13 @@ void FluidSynthOutput::Open() {
         Report("FluidSynth could not start");
         delete_fluid_settings(settings_);
         settings_ = nullptr;
-        return;
+        return false;
     }
-    ready_.store(false, std::memory_order_release);
-    pendingCount_ = 0;
-    soundFontLoaded_ = false;
-    loader_ = std::thread([this] { Load(); });
-}
-
-// The loading thread: the SoundFont first, then the messages that waited for
-// it, then the audio output.
-void FluidSynthOutput::Load() {
-    lastFluidError[0] = '\0';
-    soundFontLoaded_ = fluid_synth_sfload(synth_, options_.soundFont.c_str(), 1) != FLUID_FAILED;
-    if (!soundFontLoaded_) {
-        Report("cannot load the SoundFont " + options_.soundFont);
-    }
-    {
-        std::lock_guard<std::mutex> lock(pendingMutex_);
-        for (int i = 0; i < pendingCount_; ++i) {
-            Play(pending_[i]);
-        }
-        pendingCount_ = 0;
-        ready_.store(true, std::memory_order_release);
-    }
-    if (!options_.audioOutput) {
-        return;
-    }
-    QuietSoundLibraries();
-    lastFluidError[0] = '\0';
-    for (const char* name : {"pulseaudio", "alsa"}) {
-        fluid_settings_setstr(settings_, "audio.driver", name);
-        std::optional<SoundLibraryLoad> load;
-        if (std::strcmp(name, "alsa") == 0) {
-            load.emplace();
-        }
-        driver_ = new_fluid_audio_driver(settings_, synth_);
-        if (driver_ != nullptr) {
-            return;
-        }
-    }
-    Report("no audio output (neither PulseAudio nor ALSA could be opened)");
+    return true;
 }
 
 void FluidSynthOutput::Send(std::uint32_t message) {
-    if (synth_ == nullptr) {
+    if (!opened_) {
         return;
     }
     if (!ready_.load(std::memory_order_acquire)) {
@@ -137,6 +145,9 @@ void FluidSynthOutput::Send(std::uint32_t message) {
 
 // Status byte in bits 0-7, data bytes in bits 8-15 and 16-23.
 void FluidSynthOutput::Play(std::uint32_t message) {
+    if (synth_ == nullptr) {
+        return;
+    }
     const int status = static_cast<int>(message & 0xF0);
     const int channel = static_cast<int>(message & 0x0F);
     const int data1 = static_cast<int>((message >> 8) & 0x7F);
@@ -156,7 +167,9 @@ void FluidSynthOutput::Play(std::uint32_t message) {
             if (data2 == 0) {
                 fluid_synth_noteoff(synth_, channel, data1);
             } else {
+                const PulseClient::Lock lock(client_);
                 fluid_synth_noteon(synth_, channel, data1, data2);
+                Uncork();
             }
             break;
         default:
@@ -184,10 +197,8 @@ void FluidSynthOutput::Close() {
     if (loader_.joinable()) {
         loader_.join();
     }
-    if (driver_ != nullptr) {
-        delete_fluid_audio_driver(driver_);
-        driver_ = nullptr;
-    }
+    opened_ = false;
+    client_.Stop();
     if (synth_ != nullptr) {
         delete_fluid_synth(synth_);
         synth_ = nullptr;
@@ -196,6 +207,131 @@ void FluidSynthOutput::Close() {
         delete_fluid_settings(settings_);
         settings_ = nullptr;
     }
+}
+
+// Mainloop thread, locked. The stream starts corked unless a voice sounds.
+void FluidSynthOutput::Make(pa_context* context, bool) {
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE,
+                                static_cast<std::uint32_t>(options_.sampleRateHz), 2};
+    stream_ = pa_stream_new(context, "Note de référence", &format, nullptr);
+    if (stream_ == nullptr) {
+        client_.StreamFailed(context);
+        return;
+    }
+    pa_stream_set_state_callback(stream_, &FluidSynthOutput::OnState, this);
+    pa_stream_set_write_callback(stream_, &FluidSynthOutput::OnWrite, this);
+    pa_stream_set_underflow_callback(stream_, &FluidSynthOutput::OnUnderflow, this);
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(options_.sampleRateHz * kBufferSeconds) *
+                   static_cast<std::uint32_t>(kBytesPerFrame);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    // Asked for half the buffer at a time, the thread wakes ten times a
+    // second while a note sounds, and never below 100 ms in hand.
+    attr.minreq = attr.tlength / 2;
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    silentFrames_ = 0;
+    const bool silent = fluid_synth_get_active_voice_count(synth_) == 0;
+    corked_.store(silent, std::memory_order_release);
+    const pa_stream_flags_t flags = silent ? PA_STREAM_START_CORKED : PA_STREAM_NOFLAGS;
+    if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+        client_.StreamFailed(context);
+    }
+}
+
+// Mainloop thread, locked.
+void FluidSynthOutput::Drop() {
+    if (stream_ == nullptr) {
+        return;
+    }
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+    const pa_stream_state_t state = pa_stream_get_state(stream_);
+    if (state == PA_STREAM_READY && !corked_.load(std::memory_order_relaxed)) {
+        pa_operation* cork = pa_stream_cork(stream_, 1, nullptr, nullptr);
+        if (cork != nullptr) {
+            pa_operation_unref(cork);
+        }
+    }
+    if (state == PA_STREAM_READY || state == PA_STREAM_CREATING) {
+        pa_stream_disconnect(stream_);
+    }
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+    corked_.store(true, std::memory_order_release);
+}
+
+// Locked. What the stream holds was rendered before this note: out with it,
+// so that the note is the next thing the sink hears.
+void FluidSynthOutput::Uncork() {
+    if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY) {
+        return;
+    }
+    silentFrames_ = 0;
+    for (pa_operation* operation :
+         {pa_stream_flush(stream_, nullptr, nullptr),
+          corked_.load(std::memory_order_relaxed) ? pa_stream_cork(stream_, 0, nullptr, nullptr)
+                                                  : nullptr}) {
+        if (operation != nullptr) {
+            pa_operation_unref(operation);
+        }
+    }
+    corked_.store(false, std::memory_order_release);
+}
+
+// Mainloop thread.
+void FluidSynthOutput::OnState(pa_stream* stream, void* self) {
+    auto* output = static_cast<FluidSynthOutput*>(self);
+    switch (pa_stream_get_state(stream)) {
+        case PA_STREAM_READY:
+            output->client_.StreamsReady();
+            break;
+        case PA_STREAM_FAILED:
+        case PA_STREAM_TERMINATED:
+            output->client_.StreamFailed(pa_stream_get_context(stream));
+            break;
+        case PA_STREAM_UNCONNECTED:
+        case PA_STREAM_CREATING:
+            break;
+    }
+}
+
+// Mainloop thread: renders what the server asks for, into its own memory.
+// Once a whole buffer of silence has gone out after the last voice, the
+// stream holds nothing audible and is corked.
+void FluidSynthOutput::OnWrite(pa_stream* stream, std::size_t bytes, void* self) {
+    auto* output = static_cast<FluidSynthOutput*>(self);
+    while (bytes >= kBytesPerFrame) {
+        void* data = nullptr;
+        std::size_t size = bytes;
+        if (pa_stream_begin_write(stream, &data, &size) < 0 || data == nullptr) {
+            return;
+        }
+        const int frames = static_cast<int>(std::min(size, bytes) / kBytesPerFrame);
+        const bool silent = fluid_synth_get_active_voice_count(output->synth_) == 0;
+        auto* stereo = static_cast<float*>(data);
+        fluid_synth_write_float(output->synth_, frames, stereo, 0, 2, stereo, 1, 2);
+        pa_stream_write(stream, data, static_cast<std::size_t>(frames) * kBytesPerFrame, nullptr, 0,
+                        PA_SEEK_RELATIVE);
+        bytes -= static_cast<std::size_t>(frames) * kBytesPerFrame;
+        output->silentFrames_ =
+            silent ? output->silentFrames_ + static_cast<std::size_t>(frames) : 0;
+    }
+    const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream);
+    if (attr != nullptr && output->silentFrames_ * kBytesPerFrame >= attr->tlength &&
+        !output->corked_.load(std::memory_order_relaxed)) {
+        pa_operation* cork = pa_stream_cork(stream, 1, nullptr, nullptr);
+        if (cork != nullptr) {
+            pa_operation_unref(cork);
+        }
+        output->corked_.store(true, std::memory_order_release);
+    }
+}
+
+// Mainloop thread.
+void FluidSynthOutput::OnUnderflow(pa_stream*, void* self) {
+    static_cast<FluidSynthOutput*>(self)->underflows_.fetch_add(1, std::memory_order_release);
 }
 
 std::unique_ptr<MidiOutput> MakeFluidSynthOutput() { return std::make_unique<FluidSynthOutput>(); }

@@ -2,13 +2,21 @@
 // The reference tone through FluidSynth, a software synthesiser running in
 // this process: each short message becomes a program change, a control change,
 // a note-off or a note-on, played with the system's General MIDI SoundFont
-// through the sound server (PulseAudio, or ALSA when there is none). Never
-// JACK: its client tries to start a server and holds the caller for seconds.
+// through a playback stream of the sound server (PulseAudio, or PipeWire's
+// PulseAudio server) that renders on demand.
+//
+// The stream is corked while no voice sounds, so the synthesiser costs nothing
+// between notes; a note-on flushes what the stream holds and uncorks it, so
+// the note is heard within a few milliseconds. If the server goes away, one
+// line on stderr says so, and the tone comes back on its own once the server
+// answers again.
 //
 // Opening returns at once. The SoundFont is read and the audio output opened
 // on a thread of their own; messages sent meanwhile wait in a fixed buffer and
 // are played, in order, as soon as the SoundFont is in. A failure writes one
 // line on stderr and the tuner goes on without sound.
+
+#include <pulse/stream.h>
 
 #include <array>
 #include <atomic>
@@ -18,11 +26,11 @@
 #include <string>
 #include <thread>
 
+#include "capture/PulseClient.h"
 #include "reference/MidiOutput.h"
 
 typedef struct _fluid_hashtable_t fluid_settings_t;
 typedef struct _fluid_synth_t fluid_synth_t;
-typedef struct _fluid_audio_driver_t fluid_audio_driver_t;
 
 namespace harmolune {
 
@@ -39,7 +47,7 @@ struct FluidSynthOptions {
     double sampleRateHz = 44100.0;
 };
 
-class FluidSynthOutput final : public MidiOutput {
+class FluidSynthOutput final : public MidiOutput, private PulseClient::Streams {
   public:
     explicit FluidSynthOutput(FluidSynthOptions options = {});
     ~FluidSynthOutput() override;
@@ -58,19 +66,40 @@ class FluidSynthOutput final : public MidiOutput {
     // of interleaved stereo at the options' sample rate (2 * frames values).
     void Render(std::int16_t* stereo, int frames);
 
+    // Times the server found the stream empty while it played: pieces of the
+    // tone missing. Any thread.
+    int Underflows() const { return underflows_.load(std::memory_order_acquire); }
+    // True while the stream is corked, silent and costing nothing. Any thread.
+    bool Corked() const { return corked_.load(std::memory_order_acquire); }
+    // True while the sound server is gone. Any thread.
+    bool Lost() const { return client_.Lost(); }
+
   private:
     void Load();
+    bool MakeSynth();
     void Play(std::uint32_t message);
+    void Make(pa_context* context, bool again) override;
+    void Drop() override;
+    void Uncork();
+    static void OnState(pa_stream* stream, void* self);
+    static void OnWrite(pa_stream* stream, std::size_t bytes, void* self);
+    static void OnUnderflow(pa_stream* stream, void* self);
 
     // Enough for the set-up messages and a few dozen clicks during a slow load;
     // anything beyond is not played.
     static constexpr int kPendingCapacity = 256;
 
     FluidSynthOptions options_;
+    // Made by the loader before ready_.
     fluid_settings_t* settings_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
-    fluid_audio_driver_t* driver_ = nullptr;
+    PulseClient client_;
+    pa_stream* stream_ = nullptr;   // under the mainloop lock
+    std::size_t silentFrames_ = 0;  // rendered with no voice since the last one, locked
+    std::atomic<bool> corked_{true};
+    std::atomic<int> underflows_{0};
     std::thread loader_;
+    bool opened_ = false;           // UI thread only
     bool soundFontLoaded_ = false;  // written by the loader before ready_
 
     std::mutex pendingMutex_;

@@ -7,10 +7,10 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   googletest libgtest-dev libbenchmark-dev libfftw3-dev
-  qt6-base-dev libgl-dev fonts-dejavu-core fonts-dejavu-extra
+  qt6-base-dev libgl-dev libxcb1-dev fonts-dejavu-core fonts-dejavu-extra
   libfluidsynth-dev timgm6mb-soundfont
-  portaudio19-dev libasound2-dev
-  pulseaudio pulseaudio-utils sox
+  libpulse-dev
+  pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber sox
   desktop-file-utils appstream
   xvfb xauth dbus at-spi2-core python3-pyatspi
   clang clang-tidy clang-format cppcheck libclang-rt-dev

@@ -2,7 +2,7 @@
 // What the sound tests share: whether the private sound server of
 // scripts/run-tests.sh is there, child processes (paplay, pactl, the tools
 // under test) with their output in files, and a private server of a test's
-// own, for the tests that kill it.
+// own, for the tests that kill it and start it again.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -152,8 +152,9 @@ inline int SetCaptureVolume(const std::string& percent) {
 }
 
 // A PulseAudio server of the test's own, with one silent sink whose monitor is
-// the default source, for tests that kill it. Clients reach it through the
-// PULSE_SERVER that Environment() names.
+// the default source, for tests that kill it and start it again. Clients
+// reach it through the PULSE_SERVER that Address() names, the same after a
+// restart.
 class PrivateSoundServer {
   public:
     explicit PrivateSoundServer(const std::filesystem::path& dir) : dir_(dir) {
@@ -168,12 +169,17 @@ class PrivateSoundServer {
               "set-default-sink test_out\n"
               "set-default-source test_out.monitor\n";
         pa.close();
+        Start();
+    }
+
+    // Starts the server again after Kill, on the same socket.
+    void Start() {
         server_ = std::make_unique<Child>(
-            std::vector<std::string>{"pulseaudio", "-n", "-F", (dir / "server.pa").string(),
+            std::vector<std::string>{"pulseaudio", "-n", "-F", (dir_ / "server.pa").string(),
                                      "--exit-idle-time=-1", "--daemonize=no"},
-            dir / "server.out", dir / "server.err",
-            std::vector<std::string>{"XDG_RUNTIME_DIR=" + (dir / "runtime").string(),
-                                     "HOME=" + (dir / "home").string()});
+            dir_ / "server.out", dir_ / "server.err",
+            std::vector<std::string>{"XDG_RUNTIME_DIR=" + (dir_ / "runtime").string(),
+                                     "HOME=" + (dir_ / "home").string()});
     }
 
     // PULSE_SERVER for the clients.
@@ -205,5 +211,14 @@ class PrivateSoundServer {
     std::string socket_;
     std::unique_ptr<Child> server_;
 };
+
+inline int CountOf(const std::string& text, const std::string& piece) {
+    int count = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos;
+         at = text.find(piece, at + 1)) {
+        ++count;
+    }
+    return count;
+}
 
 }  // namespace harmolune::testing

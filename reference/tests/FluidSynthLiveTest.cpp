@@ -1,7 +1,9 @@
 // FluidSynth with its real audio output. With the private sound server of
 // scripts/run-tests.sh, a click's note comes back through the capture and
-// measures at its pitch, with nothing on stderr. With no server at all, one
-// line says there is no audio output, and everything else goes on.
+// measures at its pitch, with nothing on stderr; the stream is silent (corked)
+// before the note and once it has ended, and plays with no piece missing
+// while two busy loops keep both cores busy. With no server at all, one line
+// says there is no audio output, and everything else goes on.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -12,10 +14,11 @@
 #include <thread>
 
 #include "capture/BlockRing.h"
-#include "capture/PortAudioCapture.h"
+#include "capture/PulseCapture.h"
 #include "capture/tests/SoundTestSupport.h"
 #include "measure/MeasureTool.h"
 #include "measure/MeasuringCycle.h"
+#include "measure/tests/WavFiles.h"
 #include "reference/FluidSynthOutput.h"
 #include "reference/Notes.h"
 #include "reference/ReferenceTone.h"
@@ -57,7 +60,7 @@ TEST_P(FluidSynthLive, AClickIsHeardAtItsPitch) {
 
     ::testing::internal::CaptureStderr();
     auto ring = std::make_unique<BlockRing>();
-    PortAudioCapture capture;
+    PulseCapture capture;
     std::string error;
     ASSERT_TRUE(capture.Start(*ring, error)) << error;
     FluidSynthOutput synth(TestSoundFontOptions());
@@ -102,6 +105,39 @@ INSTANTIATE_TEST_SUITE_P(Notes, FluidSynthLive,
                          ::testing::Values(LiveNote{false, 9, 4, 440.0, 11.0},
                                            LiveNote{true, 4, 0, 82.41, 1.5},
                                            LiveNote{true, 9, 0, 110.0, 1.5}));
+
+// Busy loops at the same priority as the synthesiser's thread, one per core
+// of the machines this runs on.
+TEST(FluidSynthLiveStream, CorkedWhenSilentAndWholeUnderTwoBusyLoops) {
+    SKIP_WITHOUT_TEST_SOUND_SERVER();
+    testing::TempDir dir;
+    FluidSynthOutput synth;
+    ReferenceTone tone(synth);
+    tone.OpenMidiOutput();
+    ASSERT_TRUE(synth.WaitUntilLoaded());
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(synth.Corked()) << "rendering with no note";
+
+    std::vector<std::unique_ptr<testing::Child>> loads;
+    loads.reserve(2);
+    for (int i = 0; i < 2; ++i) {
+        loads.push_back(std::make_unique<testing::Child>(
+            std::vector<std::string>{"sh", "-c", "while :; do :; done"}, dir / "load.out",
+            dir / "load.err"));
+    }
+    tone.SoundNote(0, 69);
+    EXPECT_FALSE(synth.Corked());
+    std::this_thread::sleep_for(3s);
+    loads.clear();
+    EXPECT_EQ(synth.Underflows(), 0) << "pieces of the tone missing";
+
+    synth.Send(midi::NoteOff(69));
+    for (int i = 0; i < 50 && !synth.Corked(); ++i) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(synth.Corked()) << "still rendering 5 s after the note-off";
+    tone.CloseMidiOutput();
+}
 
 TEST(FluidSynthNoServer, NoAudioOutputIsOneLineAndTheRestGoesOn) {
     testing::ScopedEnvironment noServer("PULSE_SERVER", "unix:no-such-server/native");

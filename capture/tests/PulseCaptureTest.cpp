@@ -1,4 +1,4 @@
-// Capture through PortAudio from the private sound server of
+// Capture through libpulse from the private sound server of
 // scripts/run-tests.sh: a tone played into its sink with paplay comes back as
 // blocks of its level and pitch, the capture level follows the source volume,
 // stderr stays clean, and stopping really stops.
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "capture/BlockRing.h"
-#include "capture/PortAudioCapture.h"
+#include "capture/PulseCapture.h"
 #include "capture/tests/SoundTestSupport.h"
 #include "measure/tests/WavFiles.h"
 
@@ -73,9 +73,9 @@ void PrintTo(const PlayedTone& t, std::ostream* os) {
     *os << t.frequencyHz << " Hz at level " << t.level << ", source at " << t.sourceVolume;
 }
 
-class PortAudioCaptureTest : public ::testing::TestWithParam<PlayedTone> {};
+class PulseCaptureTest : public ::testing::TestWithParam<PlayedTone> {};
 
-TEST_P(PortAudioCaptureTest, RecordsTheTonePlayedAtItsLevelAndPitch) {
+TEST_P(PulseCaptureTest, RecordsTheTonePlayedAtItsLevelAndPitch) {
     SKIP_WITHOUT_TEST_SOUND_SERVER();
     const PlayedTone& tone = GetParam();
     ASSERT_EQ(testing::SetCaptureVolume(tone.sourceVolume), 0);
@@ -83,7 +83,7 @@ TEST_P(PortAudioCaptureTest, RecordsTheTonePlayedAtItsLevelAndPitch) {
     testing::WriteFile(dir / "tone.wav", Tone(tone.frequencyHz, tone.level, 1.5));
 
     auto ring = std::make_unique<BlockRing>();
-    PortAudioCapture capture;
+    PulseCapture capture;
     std::string error;
     ::testing::internal::CaptureStderr();
     const bool started = capture.Start(*ring, error);
@@ -122,16 +122,16 @@ TEST_P(PortAudioCaptureTest, RecordsTheTonePlayedAtItsLevelAndPitch) {
 }
 
 // PulseAudio volumes are cubic: 126 % is about twice the amplitude.
-INSTANTIATE_TEST_SUITE_P(Tones, PortAudioCaptureTest,
+INSTANTIATE_TEST_SUITE_P(Tones, PulseCaptureTest,
                          ::testing::Values(PlayedTone{440.0, 60, "100%", 60},
                                            PlayedTone{110.0, 40, "100%", 40},
                                            PlayedTone{1046.5, 20, "100%", 20},
                                            PlayedTone{440.0, 25, "126%", 50}));
 
-TEST(PortAudioCapture, StopsForGoodAndStartsAgain) {
+TEST(PulseCapture, StopsForGoodAndStartsAgain) {
     SKIP_WITHOUT_TEST_SOUND_SERVER();
     auto ring = std::make_unique<BlockRing>();
-    PortAudioCapture capture;
+    PulseCapture capture;
     capture.Stop();  // never started
     std::string error;
     for (int round = 0; round < 2; ++round) {

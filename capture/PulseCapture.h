@@ -1,0 +1,65 @@
+#pragma once
+// Capture from the sound server's default source through libpulse (PulseAudio,
+// or PipeWire's PulseAudio server): 8-bit unsigned mono at 32768 samples per
+// second. The server is asked for fragments of one block, so the mainloop
+// thread wakes about once per block.
+//
+// The read callback only moves samples into the BlockRing and notes the time;
+// it never allocates or waits. A hole in the stream, or the stream made again
+// after the server came back, is marked in the ring as a gap, so that no
+// block joins sound from before and after it. If the source or the server goes
+// away, one line on stderr says so, and capture comes back on its own with one
+// more line once the server answers again.
+
+#include <pulse/stream.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "capture/CaptureDevice.h"
+#include "capture/PulseClient.h"
+
+namespace harmolune {
+
+class PulseCapture final : public CaptureDevice, private PulseClient::Streams {
+  public:
+    PulseCapture();
+    ~PulseCapture() override;
+    PulseCapture(const PulseCapture&) = delete;
+    PulseCapture& operator=(const PulseCapture&) = delete;
+
+    // Called on the UI thread. On failure, error holds libpulse's own text
+    // ("Connection refused" with no server) and nothing keeps running.
+    bool Start(BlockRing& ring, std::string& error) override;
+    void Stop() override;
+
+    // Steady-clock time in nanoseconds at which the latest fragment arrived,
+    // just before it went into the ring; 0 before the first. Any thread; a
+    // reader that has taken a block sees at least that block's time.
+    std::int64_t LastBufferNanoseconds() const {
+        return lastBufferNs_.load(std::memory_order_acquire);
+    }
+
+    // True while the source or the server is gone. Any thread.
+    bool Lost() const { return client_.Lost(); }
+    // Times capture came back after a loss. Any thread.
+    int Recoveries() const { return client_.Recoveries(); }
+
+  private:
+    void Make(pa_context* context, bool again) override;
+    void Drop() override;
+    static void OnState(pa_stream* stream, void* self);
+    static void OnRead(pa_stream* stream, std::size_t bytes, void* self);
+
+    PulseClient client_;
+    BlockRing* ring_ = nullptr;
+    pa_stream* stream_ = nullptr;  // under the mainloop lock
+    std::atomic<std::int64_t> lastBufferNs_{0};
+};
+
+// The capture the window and harmolune-measure use.
+std::unique_ptr<CaptureDevice> MakePulseCapture();
+
+}  // namespace harmolune

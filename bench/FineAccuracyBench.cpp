@@ -46,7 +46,7 @@ constexpr double kPi = std::numbers::pi;
 double Cents(double f, double truth) { return 1200.0 * std::log2(f / truth); }
 
 struct Readings {
-    std::optional<double> specifiedHz;  // the mean of Label1, when it completed
+    std::optional<double> meanHz;  // the mean of Label1, when it completed
     std::optional<FineReading> fine;
 };
 
@@ -63,7 +63,7 @@ Readings Measure(const std::vector<std::uint8_t>& samples, int midiNote) {
     }
     Readings r;
     if (cycle.Label1() != "...Hz" && !cycle.Label1().empty()) {
-        r.specifiedHz = std::stod(cycle.Label1());
+        r.meanHz = std::stod(cycle.Label1());
     }
     r.fine = cycle.Fine();
     return r;
@@ -76,9 +76,9 @@ std::uint8_t Quantize(double x) {
 // ---------------------------------------------------------------- pure tones
 
 struct PureWorst {
-    double specified = 0.0;
+    double mean = 0.0;
     double fine = 0.0;
-    int specifiedMissing = 0;
+    int meanMissing = 0;
     int fineMissing = 0;
 };
 
@@ -106,10 +106,10 @@ PureWorst PureTones(int midiNote, bool decaying, std::mt19937& rng) {
                 samples[n] = Quantize(x + noise(rng));
             }
             const Readings r = Measure(samples, midiNote);
-            if (r.specifiedHz) {
-                worst.specified = std::max(worst.specified, std::abs(Cents(*r.specifiedHz, f)));
+            if (r.meanHz) {
+                worst.mean = std::max(worst.mean, std::abs(Cents(*r.meanHz, f)));
             } else {
-                ++worst.specifiedMissing;
+                ++worst.meanMissing;
             }
             if (r.fine) {
                 worst.fine = std::max(worst.fine, std::abs(Cents(r.fine->frequencyHz, f)));
@@ -134,21 +134,20 @@ void RunPureTones() {
     notes.push_back(108);  // C8
     std::mt19937 rng(2026);
     double worstFine = 0.0;
-    double worstSpecified = 0.0;
+    double worstMean = 0.0;
     for (const int note : notes) {
         for (const bool decaying : {false, true}) {
             const PureWorst w = PureTones(note, decaying, rng);
             const int octave = note / 12 - 1;
             const char* name = note % 12 == 4 ? "E" : note % 12 == 9 ? "A" : "C";
             std::printf("%s%-4d %-9s %12.3f %12.4f %4d/%-3d\n", name, octave,
-                        decaying ? "decaying" : "steady", w.specified, w.fine, w.specifiedMissing,
+                        decaying ? "decaying" : "steady", w.mean, w.fine, w.meanMissing,
                         w.fineMissing);
             worstFine = std::max(worstFine, w.fine);
-            worstSpecified = std::max(worstSpecified, w.specified);
+            worstMean = std::max(worstMean, w.mean);
         }
     }
-    std::printf("worst |error| from E1 up: Label1 %.3f c, fine %.4f c\n\n", worstSpecified,
-                worstFine);
+    std::printf("worst |error| from E1 up: Label1 %.3f c, fine %.4f c\n\n", worstMean, worstFine);
 }
 
 // ---------------------------------------------------------- synthesiser notes
@@ -335,7 +334,7 @@ void RunSynth(const std::string& soundFont) {
         for (std::size_t b = 0; b < render.mono.size() / kFrameLength; ++b) {
             loudest = std::max(loudest, BlockPeak(render.mono, b));
         }
-        std::string specifiedCells;
+        std::string meanCells;
         std::string fineCells;
         std::string spread;
         for (const double level : {60.0, 85.0, 120.0}) {
@@ -348,16 +347,16 @@ void RunSynth(const std::string& soundFont) {
             }
             const Readings r = Measure(samples, n.note);
             char cell[64];
-            if (r.specifiedHz) {
-                std::snprintf(cell, sizeof cell, " %8.2f", Cents(*r.specifiedHz, *truth));
+            if (r.meanHz) {
+                std::snprintf(cell, sizeof cell, " %8.2f", Cents(*r.meanHz, *truth));
             } else {
                 std::snprintf(cell, sizeof cell, " %8s", "-");
             }
-            specifiedCells += cell;
+            meanCells += cell;
             if (r.fine) {
                 const double error = Cents(r.fine->frequencyHz, *truth);
                 std::snprintf(cell, sizeof cell, " %8.2f", error);
-                if (n.core && r.specifiedHz) {
+                if (n.core && r.meanHz) {
                     ++counted;
                     within += std::abs(error) <= 0.5 ? 1 : 0;
                     worstCore = std::max(worstCore, std::abs(error));
@@ -367,14 +366,14 @@ void RunSynth(const std::string& soundFont) {
                 spread += s;
             } else {
                 std::snprintf(cell, sizeof cell, " %8s", "-");
-                if (n.core && r.specifiedHz) {
+                if (n.core && r.meanHz) {
                     ++counted;
                 }
                 spread += " -";
             }
             fineCells += cell;
         }
-        std::printf("%-10s %10.4f |%s |%s |%s\n", n.name, *truth, specifiedCells.c_str(),
+        std::printf("%-10s %10.4f |%s |%s |%s\n", n.name, *truth, meanCells.c_str(),
                     fineCells.c_str(), spread.c_str());
     }
     std::printf(

@@ -35,8 +35,6 @@ install(FILES ${packaging_build}/harmolune.1.gz ${packaging_build}/harmolune-mea
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${packaging_source}/copyright ${packaging_build}/changelog.gz
   DESTINATION ${package_doc_dir})
-install(FILES ${packaging_source}/lintian-overrides
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME harmolune)
 
 # A stripped install (cmake --install --strip, and the package) also drops the
 # compiler's version strings, as Debian's own packages do.

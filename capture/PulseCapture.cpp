@@ -41,7 +41,7 @@ void PulseCapture::Make(pa_context* context, bool again) {
         client_.StreamFailed(context);
         return;
     }
-    pa_stream_set_state_callback(stream_, &PulseCapture::OnState, this);
+    pa_stream_set_state_callback(stream_, &PulseClient::OnStreamState, &client_);
     pa_stream_set_read_callback(stream_, &PulseCapture::OnRead, this);
     // Fragments of one block: nothing is gained by hearing of a block before
     // it is complete, and the thread wakes once per block.
@@ -63,35 +63,7 @@ void PulseCapture::Drop() {
     }
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    const pa_stream_state_t state = pa_stream_get_state(stream_);
-    if (state == PA_STREAM_READY) {
-        pa_operation* cork = pa_stream_cork(stream_, 1, nullptr, nullptr);
-        if (cork != nullptr) {
-            pa_operation_unref(cork);
-        }
-    }
-    if (state == PA_STREAM_READY || state == PA_STREAM_CREATING) {
-        pa_stream_disconnect(stream_);
-    }
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
-}
-
-// Mainloop thread.
-void PulseCapture::OnState(pa_stream* stream, void* self) {
-    auto* capture = static_cast<PulseCapture*>(self);
-    switch (pa_stream_get_state(stream)) {
-        case PA_STREAM_READY:
-            capture->client_.StreamsReady();
-            break;
-        case PA_STREAM_FAILED:
-        case PA_STREAM_TERMINATED:
-            capture->client_.StreamFailed(pa_stream_get_context(stream));
-            break;
-        case PA_STREAM_UNCONNECTED:
-        case PA_STREAM_CREATING:
-            break;
-    }
+    PulseClient::CloseStream(stream_, false);
 }
 
 // Mainloop thread: everything the server has, in order.

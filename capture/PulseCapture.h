@@ -50,7 +50,6 @@ class PulseCapture final : public CaptureDevice, private PulseClient::Streams {
   private:
     void Make(pa_context* context, bool again) override;
     void Drop() override;
-    static void OnState(pa_stream* stream, void* self);
     static void OnRead(pa_stream* stream, std::size_t bytes, void* self);
 
     PulseClient client_;

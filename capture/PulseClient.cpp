@@ -156,6 +156,37 @@ void PulseClient::StreamsReady() {
 
 void PulseClient::StreamFailed(pa_context* context) { Failed(pa_context_errno(context)); }
 
+void PulseClient::OnStreamState(pa_stream* stream, void* client) {
+    auto* self = static_cast<PulseClient*>(client);
+    switch (pa_stream_get_state(stream)) {
+        case PA_STREAM_READY:
+            self->StreamsReady();
+            break;
+        case PA_STREAM_FAILED:
+        case PA_STREAM_TERMINATED:
+            self->StreamFailed(pa_stream_get_context(stream));
+            break;
+        case PA_STREAM_UNCONNECTED:
+        case PA_STREAM_CREATING:
+            break;
+    }
+}
+
+void PulseClient::CloseStream(pa_stream*& stream, bool corked) {
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY && !corked) {
+        pa_operation* cork = pa_stream_cork(stream, 1, nullptr, nullptr);
+        if (cork != nullptr) {
+            pa_operation_unref(cork);
+        }
+    }
+    if (state == PA_STREAM_READY || state == PA_STREAM_CREATING) {
+        pa_stream_disconnect(stream);
+    }
+    pa_stream_unref(stream);
+    stream = nullptr;
+}
+
 // The connection or a stream failed: say so once, and try again later. The
 // teardown waits for the retry, outside the callback that reported it.
 void PulseClient::Failed(int code) {

@@ -12,6 +12,7 @@
 // name, so the streams follow the default source and sink.
 
 #include <pulse/context.h>
+#include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
 
 #include <atomic>
@@ -54,6 +55,15 @@ class PulseClient {
     // Called by the owner's stream callbacks (mainloop thread, locked).
     void StreamsReady();
     void StreamFailed(pa_context* context);
+
+    // A stream's state callback, with the client as its data: a ready stream
+    // brings the sound back, a failed one starts the retries.
+    static void OnStreamState(pa_stream* stream, void* client);
+
+    // Corks a ready stream (unless it is corked already), disconnects and
+    // releases it, and sets it to null. The owner clears its callbacks first.
+    // Mainloop thread, locked.
+    static void CloseStream(pa_stream*& stream, bool corked);
 
     // True while the sound is lost, between the two lines. Any thread.
     bool Lost() const { return lost_.load(std::memory_order_acquire); }

@@ -218,7 +218,7 @@ void FluidSynthOutput::Make(pa_context* context, bool) {
         client_.StreamFailed(context);
         return;
     }
-    pa_stream_set_state_callback(stream_, &FluidSynthOutput::OnState, this);
+    pa_stream_set_state_callback(stream_, &PulseClient::OnStreamState, &client_);
     pa_stream_set_write_callback(stream_, &FluidSynthOutput::OnWrite, this);
     pa_stream_set_underflow_callback(stream_, &FluidSynthOutput::OnUnderflow, this);
     pa_buffer_attr attr{};
@@ -247,18 +247,7 @@ void FluidSynthOutput::Drop() {
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
     pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
-    const pa_stream_state_t state = pa_stream_get_state(stream_);
-    if (state == PA_STREAM_READY && !corked_.load(std::memory_order_relaxed)) {
-        pa_operation* cork = pa_stream_cork(stream_, 1, nullptr, nullptr);
-        if (cork != nullptr) {
-            pa_operation_unref(cork);
-        }
-    }
-    if (state == PA_STREAM_READY || state == PA_STREAM_CREATING) {
-        pa_stream_disconnect(stream_);
-    }
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
+    PulseClient::CloseStream(stream_, corked_.load(std::memory_order_relaxed));
     corked_.store(true, std::memory_order_release);
 }
 
@@ -278,23 +267,6 @@ void FluidSynthOutput::Uncork() {
         }
     }
     corked_.store(false, std::memory_order_release);
-}
-
-// Mainloop thread.
-void FluidSynthOutput::OnState(pa_stream* stream, void* self) {
-    auto* output = static_cast<FluidSynthOutput*>(self);
-    switch (pa_stream_get_state(stream)) {
-        case PA_STREAM_READY:
-            output->client_.StreamsReady();
-            break;
-        case PA_STREAM_FAILED:
-        case PA_STREAM_TERMINATED:
-            output->client_.StreamFailed(pa_stream_get_context(stream));
-            break;
-        case PA_STREAM_UNCONNECTED:
-        case PA_STREAM_CREATING:
-            break;
-    }
 }
 
 // Mainloop thread: renders what the server asks for, into its own memory.

@@ -81,7 +81,6 @@ class FluidSynthOutput final : public MidiOutput, private PulseClient::Streams {
     void Make(pa_context* context, bool again) override;
     void Drop() override;
     void Uncork();
-    static void OnState(pa_stream* stream, void* self);
     static void OnWrite(pa_stream* stream, std::size_t bytes, void* self);
     static void OnUnderflow(pa_stream* stream, void* self);
 

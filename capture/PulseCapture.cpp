@@ -7,10 +7,7 @@
 
 namespace harmolune {
 
-PulseCapture::PulseCapture()
-    : client_(*this, "Harmolune",
-              "harmolune: sound capture lost: the input device or the sound server went away",
-              "harmolune: sound capture back") {}
+PulseCapture::PulseCapture() : client_(*this, "Harmolune", "sound capture") {}
 
 PulseCapture::~PulseCapture() { Stop(); }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <utility>
 
 namespace harmolune {
@@ -23,14 +24,15 @@ pa_time_event* After(pa_mainloop_api* api, pa_usec_t delayUs, pa_time_event_cb_t
     return api->time_new(api, &when, callback, self);
 }
 
+// How many of the program's clients have lost the sound: the line goes out
+// as the count leaves zero and as it comes back to it.
+std::mutex lostMutex;
+int lostClients = 0;
+
 }  // namespace
 
-PulseClient::PulseClient(Streams& streams, std::string name, std::string lostLine,
-                         std::string backLine)
-    : streams_(streams),
-      name_(std::move(name)),
-      lostLine_(std::move(lostLine)),
-      backLine_(std::move(backLine)) {}
+PulseClient::PulseClient(Streams& streams, std::string name, std::string threadName)
+    : streams_(streams), name_(std::move(name)), threadName_(std::move(threadName)) {}
 
 PulseClient::~PulseClient() { Stop(); }
 
@@ -41,6 +43,7 @@ bool PulseClient::Start(std::string& error, bool keepTrying) {
         error = "cannot start the sound client";
         return false;
     }
+    pa_threaded_mainloop_set_name(mainloop_, threadName_.c_str());
     pa_threaded_mainloop_lock(mainloop_);
     keepTrying_ = keepTrying;
     stopping_ = false;
@@ -49,7 +52,7 @@ bool PulseClient::Start(std::string& error, bool keepTrying) {
     streamsMadeOnce_ = false;
     startError_ = 0;
     retryDelayMs_ = 0;
-    lost_.store(false, std::memory_order_release);
+    SetLost(false, true);
     Connect();
     startTimeout_ = After(pa_threaded_mainloop_get_api(mainloop_), kStartPatienceUs,
                           &PulseClient::OnStartTimeout, this);
@@ -64,8 +67,10 @@ bool PulseClient::Start(std::string& error, bool keepTrying) {
     }
     error = pa_strerror(code);
     if (running && keepTrying) {
-        // Not heard yet: the first connection is announced like a return.
-        lost_.store(true, std::memory_order_release);
+        // Not heard yet: the caller says why, and the first connection is
+        // announced like a return.
+        const PulseClient::Lock lock(*this);
+        SetLost(true, true);
         return false;
     }
     Stop();
@@ -90,7 +95,8 @@ void PulseClient::Stop() {
     pa_threaded_mainloop_stop(mainloop_);
     pa_threaded_mainloop_free(mainloop_);
     mainloop_ = nullptr;
-    lost_.store(false, std::memory_order_release);
+    // Stopped, it no longer waits for the sound: the others may announce it.
+    SetLost(false, true);
 }
 
 // Under the lock.
@@ -149,8 +155,7 @@ void PulseClient::StreamsReady() {
     retryDelayMs_ = 0;
     if (lost_.load(std::memory_order_relaxed)) {
         recoveries_.fetch_add(1, std::memory_order_release);
-        lost_.store(false, std::memory_order_release);
-        std::fprintf(stderr, "%s\n", backLine_.c_str());
+        SetLost(false, false);
     }
 }
 
@@ -200,11 +205,24 @@ void PulseClient::Failed(int code) {
         if (!keepTrying_) {
             return;  // Start stops everything
         }
-    } else if (everReady_ && !lost_.load(std::memory_order_relaxed)) {
-        lost_.store(true, std::memory_order_release);
-        std::fprintf(stderr, "%s\n", lostLine_.c_str());
+    } else if (everReady_) {
+        SetLost(true, false);
     }
     ScheduleRetry();
+}
+
+// Counts this client in or out of the program's lost ones; the first in and
+// the last out write their line, unless quietly.
+void PulseClient::SetLost(bool lost, bool quietly) {
+    if (lost_.load(std::memory_order_relaxed) == lost) {
+        return;
+    }
+    lost_.store(lost, std::memory_order_release);
+    const std::lock_guard<std::mutex> lock(lostMutex);
+    lostClients += lost ? 1 : -1;
+    if (!quietly && lostClients == (lost ? 1 : 0)) {
+        std::fprintf(stderr, "%s\n", lost ? kLostLine : kBackLine);
+    }
 }
 
 void PulseClient::ScheduleRetry() {

@@ -4,12 +4,15 @@
 // and the reconnection when the server goes away (a restart, a suspend and
 // resume). A backend owns one, and makes its streams when asked to.
 //
-// When the connection or a stream fails after it was up, one line goes to
-// stderr, everything is torn down on the mainloop thread, and the client
-// connects again after 50 ms, then after twice as long each time up to 500 ms,
-// until the server answers; the backend's streams are then made again and one
-// more line says the sound is back. The connection asks for no server by
+// When the connection or a stream fails after it was up, everything is torn
+// down on the mainloop thread, and the client connects again after 50 ms, then
+// after twice as long each time up to 500 ms, until the server answers; the
+// backend's streams are then made again. The connection asks for no server by
 // name, so the streams follow the default source and sink.
+//
+// To the user the sound is one thing, however many clients the program has:
+// the first client to lose it writes one line on stderr, and the last one to
+// get it back writes one more.
 
 #include <pulse/context.h>
 #include <pulse/stream.h>
@@ -34,9 +37,9 @@ class PulseClient {
         virtual void Drop() = 0;
     };
 
-    // name is the application name the server shows; lostLine and backLine
-    // are written to stderr as the sound goes and comes back.
-    PulseClient(Streams& streams, std::string name, std::string lostLine, std::string backLine);
+    // name is the application name the server shows; threadName names the
+    // mainloop thread (15 characters at most), as top and perf show it.
+    PulseClient(Streams& streams, std::string name, std::string threadName);
     ~PulseClient();
     PulseClient(const PulseClient&) = delete;
     PulseClient& operator=(const PulseClient&) = delete;
@@ -65,7 +68,12 @@ class PulseClient {
     // Mainloop thread, locked.
     static void CloseStream(pa_stream*& stream, bool corked);
 
-    // True while the sound is lost, between the two lines. Any thread.
+    // The two lines on stderr.
+    static constexpr const char* kLostLine =
+        "harmolune: sound lost: the sound server or the input device went away";
+    static constexpr const char* kBackLine = "harmolune: sound back";
+
+    // True while this client's sound is lost. Any thread.
     bool Lost() const { return lost_.load(std::memory_order_acquire); }
     // Times the streams were made anew after a loss. Any thread.
     int Recoveries() const { return recoveries_.load(std::memory_order_acquire); }
@@ -94,11 +102,11 @@ class PulseClient {
     void Disconnect();
     void Failed(int code);
     void ScheduleRetry();
+    void SetLost(bool lost, bool quietly);
 
     Streams& streams_;
     const std::string name_;
-    const std::string lostLine_;
-    const std::string backLine_;
+    const std::string threadName_;
 
     pa_threaded_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;

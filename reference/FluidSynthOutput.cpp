@@ -54,9 +54,7 @@ constexpr double kBufferSeconds = 0.200;
 }  // namespace
 
 FluidSynthOutput::FluidSynthOutput(FluidSynthOptions options)
-    : options_(std::move(options)),
-      client_(*this, "Harmolune", "harmolune: reference tone lost: the sound server went away",
-              "harmolune: reference tone back") {}
+    : options_(std::move(options)), client_(*this, "Harmolune", "reference tone") {}
 
 FluidSynthOutput::~FluidSynthOutput() { Close(); }
 

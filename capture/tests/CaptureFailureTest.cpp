@@ -37,8 +37,8 @@ int Arrivals(BlockRing& ring, std::chrono::milliseconds duration) {
 }
 
 constexpr char kLostLine[] =
-    "harmolune: sound capture lost: the input device or the sound server went away\n";
-constexpr char kBackLine[] = "harmolune: sound capture back\n";
+    "harmolune: sound lost: the sound server or the input device went away\n";
+constexpr char kBackLine[] = "harmolune: sound back\n";
 
 TEST(CaptureFailure, NoServerGivesLibpulsesOwnTextAndAQuietStderr) {
     const testing::ScopedEnvironment noServer("PULSE_SERVER", "unix:no-such-server/native");

@@ -121,8 +121,8 @@ TEST(RecordEndToEndRestart, AServerThatComesBackIsRecordedAgainAndTheToneMeasure
     ASSERT_EQ(tool.Wait(), 0) << ReadWholeFile(dir / "tool.err");
 
     EXPECT_EQ(ReadWholeFile(dir / "tool.err"),
-              "harmolune: sound capture lost: the input device or the sound server went away\n"
-              "harmolune: sound capture back\n");
+              "harmolune: sound lost: the sound server or the input device went away\n"
+              "harmolune: sound back\n");
     const std::string out = ReadWholeFile(dir / "tool.out");
     EXPECT_NEAR(Result(out), 441.3, 0.5) << out;
 }

@@ -154,14 +154,17 @@ void MainWindow::OnSample() {
 
 void MainWindow::OnBlocksReady() {
     ring_.ClearWakeUp();
-    // One analysis per block, oldest first. Without a note chosen the
-    // block is dropped. Blocks the ring lost are a gap the fine measurement
-    // must not bridge. Nothing here allocates, unless a display changes.
+    // One analysis per block, oldest first. Without a note chosen, or when
+    // the block could change nothing (no measurement, or one that waits for
+    // sound louder than this), the block is dropped: the window costs next
+    // to nothing between measurements. Blocks the ring lost are a gap the fine
+    // measurement must not bridge. Nothing here allocates, unless a display
+    // changes.
     while (ring_.Pop(samples_)) {
         for (; lostBlocks_ < ring_.Dropped(); ++lostBlocks_) {
             cycle_.BlockLost();
         }
-        if (referenceText_.empty()) {
+        if (referenceText_.empty() || cycle_.Inert(samples_)) {
             continue;
         }
         cycle_.Tick(samples_, referenceText_, decimalSeparator_);

@@ -105,6 +105,14 @@ void MeasuringCycle::NoteChosen() {
 
 void MeasuringCycle::BlockLost() { fine_->Gap(); }
 
+bool MeasuringCycle::Inert(const Block& samples) const {
+    if (fine_->Following()) {
+        return false;
+    }
+    const double state = measurement_.SamplingState();
+    return state < 0.0 || (state == 0.0 && BlockLevel(samples) < kSoundThreshold);
+}
+
 std::optional<TickReport> MeasuringCycle::Tick(const Block& samples, std::string_view referenceText,
                                                std::string_view decimalSeparator) {
     if (referenceText.empty()) {

@@ -97,6 +97,11 @@ class MeasuringCycle {
                                    std::string_view decimalSeparator);
 
     double SamplingState() const { return measurement_.SamplingState(); }
+    // True when ticking this block would change nothing but the report:
+    // nothing is measured, or the measurement waits for sound and this block
+    // is too quiet to start it, and no note is followed. The window need not
+    // analyse such a block.
+    bool Inert(const Block& samples) const;
     double FrequencySum() const { return measurement_.FrequencySum(); }
     const std::string& Label1() const { return measurement_.Label1(); }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "measure/MeasuringCycle.h"
 #include "reference/Notes.h"
@@ -336,6 +337,66 @@ TEST(MeasuringCycle, AWholeMeasurementOfAPureToneReadsItsFrequency) {
     EXPECT_EQ(cycle.SamplingState(), -1);
     ASSERT_EQ(cycle.Label1().substr(cycle.Label1().size() - 3), " Hz");
     EXPECT_NEAR(std::stod(cycle.Label1()), 441.3, 0.3);
+}
+
+// The window skips the blocks the cycle calls inert. A cycle that skips them
+// must read exactly as one that ticks every block, at every step: before the
+// sound, through the count, while the fine measurement follows the decay,
+// after the result, and armed again.
+TEST(MeasuringCycle, SkippingInertBlocksChangesNoReading) {
+    std::vector<Block> blocks;
+    const auto add = [&](int count, double hz, int level) {
+        for (int i = 0; i < count; ++i) {
+            blocks.push_back(level == 0 ? Silence() : Tone(hz, level, 0.9 * blocks.size()));
+        }
+    };
+    add(2, 0, 0);        // armed, silent
+    add(2, 441.3, 20);   // armed, too quiet to start
+    add(10, 441.3, 60);  // counted
+    for (int level : {40, 25, 12, 6, 3, 2}) {
+        add(1, 441.3, level);  // the result, then the decay the fine measurement follows
+    }
+    add(4, 0, 0);
+    add(3, 452.0, 70);  // after the result, a loud other sound
+    const std::size_t rearm = blocks.size();
+    add(2, 0, 0);
+    add(5, 439.0, 50);
+    add(3, 0, 0);
+
+    MeasuringCycle all;
+    MeasuringCycle skipping;
+    ASSERT_TRUE(all.Arm("440.00Hz"));
+    ASSERT_TRUE(skipping.Arm("440.00Hz"));
+    int inert = 0;
+    bool followed = false;
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        if (i == rearm) {
+            ASSERT_TRUE(all.Arm("440.00Hz"));
+            ASSERT_TRUE(skipping.Arm("440.00Hz"));
+        }
+        all.Tick(blocks[i], "440.00Hz", ".");
+        if (skipping.Inert(blocks[i])) {
+            ++inert;
+        } else {
+            skipping.Tick(blocks[i], "440.00Hz", ".");
+        }
+        SCOPED_TRACE("block " + std::to_string(i));
+        ASSERT_EQ(skipping.SamplingState(), all.SamplingState());
+        ASSERT_EQ(skipping.FrequencySum(), all.FrequencySum());
+        ASSERT_EQ(skipping.Label1(), all.Label1());
+        const std::optional<FineReading> a = all.Fine();
+        const std::optional<FineReading> b = skipping.Fine();
+        ASSERT_EQ(b.has_value(), a.has_value());
+        if (a) {
+            EXPECT_EQ(b->frequencyHz, a->frequencyHz);
+            EXPECT_EQ(b->final, a->final);
+            followed = true;
+        }
+    }
+    // The two silent and two quiet blocks before the sound, the three after
+    // the result, the two before the second sound, at least.
+    EXPECT_GE(inert, 9);
+    EXPECT_TRUE(followed);
 }
 
 TEST(MeasuringCycle, ReferencesOutsideTheSpectrumAreHarmless) {

@@ -224,9 +224,14 @@ void FluidSynthOutput::Make(pa_context* context, bool) {
     attr.tlength = static_cast<std::uint32_t>(options_.sampleRateHz * kBufferSeconds) *
                    static_cast<std::uint32_t>(kBytesPerFrame);
     attr.prebuf = static_cast<std::uint32_t>(-1);
-    // Asked for half the buffer at a time, the thread wakes ten times a
-    // second while a note sounds, and never below 100 ms in hand.
-    attr.minreq = attr.tlength / 2;
+    // Asked for a quarter of the buffer at a time, the thread wakes twenty
+    // times a second while a note sounds, with never less than 150 ms in
+    // hand. The server runs the sink itself tlength - 2 * minreq ahead for a
+    // stream like this one, corked or not: with half the buffer at a time
+    // that was nothing, and the sink ran at its shortest period (0.5 ms on a
+    // null sink), waking every recorder of its monitor, our capture among
+    // them, hundreds of times a second.
+    attr.minreq = attr.tlength / 4;
     attr.fragsize = static_cast<std::uint32_t>(-1);
     silentFrames_ = 0;
     const bool silent = fluid_synth_get_active_voice_count(synth_) == 0;

@@ -235,6 +235,8 @@ TEST(SoundFailure, AServerKilledWhileMeasuringComesBackAndANoteIsMeasuredAgain) 
         ExpectTheNotesStillShow(window);
         ClickCentre(window, window.Widgets().command2);
         EXPECT_TRUE(QTest::qWaitFor([&] { return capture.LastBufferNanoseconds() > 0; }, 5000));
+        // The tone's stream too is up before the server goes.
+        ASSERT_TRUE(synth.WaitUntilLoaded());
 
         server.Kill();
         EXPECT_TRUE(QTest::qWaitFor([&] { return capture.Lost() && synth.Lost(); }, 5000));

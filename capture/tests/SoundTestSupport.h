@@ -163,9 +163,17 @@ class PrivateSoundServer {
         std::filesystem::permissions(dir / "runtime", std::filesystem::perms::owner_all);
         socket_ = (dir / "runtime" / "native").string();
         std::ofstream pa(dir / "server.pa");
+        // As the shared server of scripts/sound-server.sh: a null sink renders
+        // as far ahead as its streams let it, and its monitor cannot take
+        // back what it has passed on, so the loopback keeps it 20 ms ahead;
+        // otherwise the start of a note flushed into it goes missing at the
+        // monitor (a real sink rewinds and plays it).
         pa << "load-module module-native-protocol-unix socket=" << socket_
            << " auth-anonymous=1\n"
               "load-module module-null-sink sink_name=test_out\n"
+              "load-module module-null-sink sink_name=test_loop\n"
+              "load-module module-loopback source=test_out.monitor sink=test_loop "
+              "latency_msec=20\n"
               "set-default-sink test_out\n"
               "set-default-source test_out.monitor\n";
         pa.close();
@@ -186,11 +194,18 @@ class PrivateSoundServer {
     std::string Address() const { return "unix:" + socket_; }
 
     // Waits up to 10 s for the server to answer; false if it never does.
+    // A fresh null sink has rendered 2 s ahead: a suspend and resume brings
+    // it back to now.
     bool WaitUntilReady() const {
         const std::string env = "PULSE_SERVER=" + Address();
         for (int i = 0; i < 100; ++i) {
             Child info({"pactl", "info"}, "/dev/null", "/dev/null", {env});
             if (info.Wait() == 0) {
+                for (const char* state : {"1", "0"}) {
+                    Child({"pactl", "suspend-sink", "test_out", state}, "/dev/null", "/dev/null",
+                          {env})
+                        .Wait();
+                }
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -1,7 +1,8 @@
 // The cost and the speed of the sound path, with the real backends against
 // the private sound server that harmolune-sound-bench starts:
-//   - Start-up (--startup PROGRAM, under the X server of DISPLAY): from exec
-//     to the window mapped on the screen, median of 10 starts.
+//   - Start-up (--startup PROGRAM [SOUNDFONT], under the X server of
+//     DISPLAY): from exec to the window mapped on the screen, median of 10
+//     starts; with SOUNDFONT standing in for the default one (root only).
 //   - CPU use (per cent of one core, all threads, from the scheduler's own
 //     count) of the window offscreen in three states: no note chosen; La 4
 //     sounding while it is measured; 30 s after the click. Beside each, the
@@ -18,7 +19,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pulse/simple.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -102,9 +105,22 @@ std::int64_t NowNs() {
         .count();
 }
 
-pid_t Spawn(const std::vector<const char*>& argv) {
+// Makes file seen at the default SoundFont's path by this process and its
+// children alone, in a mount namespace of their own. Root only.
+bool SeeAsDefaultSoundFont(const char* file) {
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount(file, kDefaultSoundFont, nullptr, MS_BIND, nullptr) == 0;
+}
+
+// Runs argv with its output thrown away; with soundFont, the program finds
+// that file as the default SoundFont.
+pid_t Spawn(const std::vector<const char*>& argv, const char* soundFont = nullptr) {
     const pid_t pid = fork();
     if (pid == 0) {
+        if (soundFont != nullptr && !SeeAsDefaultSoundFont(soundFont)) {
+            _exit(126);
+        }
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
         execvp(argv[0], const_cast<char* const*>(argv.data()));
@@ -382,8 +398,25 @@ void ClickToSound(const char* what) {
 
 // Starts program ten times under the X server of DISPLAY and prints the time
 // from fork to the first window mapped on the root window. The program is
-// ended with SIGTERM each time, as a session ends it.
-int StartUp(const char* program) {
+// ended with SIGTERM each time, as a session ends it. With soundFont, the
+// program loads that file in place of the default SoundFont.
+int StartUp(const char* program, const char* soundFont) {
+    const std::string what = soundFont == nullptr
+                                 ? std::string()
+                                 : " with " + std::filesystem::path(soundFont).filename().string();
+    if (soundFont != nullptr) {
+        const pid_t probe = fork();
+        if (probe == 0) {
+            _exit(SeeAsDefaultSoundFont(soundFont) ? 0 : 1);
+        }
+        int status = 1;
+        waitpid(probe, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::printf("start-up%s: not measured, it cannot stand in for %s (root only)\n",
+                        what.c_str(), kDefaultSoundFont);
+            return 0;
+        }
+    }
     xcb_connection_t* x = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(x) != 0) {
         std::fprintf(stderr, "harmolune-sound-bench: no X server for --startup\n");
@@ -396,7 +429,7 @@ int StartUp(const char* program) {
     std::vector<double> timesMs;
     for (int run = 0; run < 10; ++run) {
         const auto start = Clock::now();
-        const pid_t pid = Spawn({program, nullptr});
+        const pid_t pid = Spawn({program, nullptr}, soundFont);
         bool mapped = false;
         while (!mapped) {
             pollfd readable{xcb_get_file_descriptor(x), POLLIN, 0};
@@ -417,12 +450,13 @@ int StartUp(const char* program) {
     }
     xcb_disconnect(x);
     if (timesMs.empty()) {
-        std::printf("start-up: the window never showed\n");
+        std::printf("start-up%s: the window never showed\n", what.c_str());
         return 1;
     }
     std::sort(timesMs.begin(), timesMs.end());
-    std::printf("start-up, exec to window shown: median %.0f ms, min %.0f, max %.0f (%zu starts)\n",
-                timesMs[timesMs.size() / 2], timesMs.front(), timesMs.back(), timesMs.size());
+    std::printf(
+        "start-up%s, exec to window shown: median %.0f ms, min %.0f, max %.0f (%zu starts)\n",
+        what.c_str(), timesMs[timesMs.size() / 2], timesMs.front(), timesMs.back(), timesMs.size());
     return 0;
 }
 
@@ -430,8 +464,8 @@ int StartUp(const char* program) {
 }  // namespace harmolune
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::string(argv[1]) == "--startup") {
-        return harmolune::StartUp(argv[2]);
+    if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--startup") {
+        return harmolune::StartUp(argv[2], argc == 4 ? argv[3] : nullptr);
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");

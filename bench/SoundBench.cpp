@@ -31,6 +31,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -68,18 +69,27 @@ constexpr auto kRun = std::chrono::seconds(10);
 
 // Time on a CPU, in seconds, from the scheduler's own count in nanoseconds
 // (schedstat): the clock ticks of getrusage and /proc/PID/stat are 10 ms
-// apart, a tenth of what parec uses in 10 s.
-double CpuSecondsIn(const std::filesystem::path& schedstat) {
+// apart, a tenth of what parec uses in 10 s. With it, how many times the
+// thread was put on a CPU: its wake-ups, near enough.
+struct Use {
+    double seconds = 0;
+    double runs = 0;
+};
+
+Use UseIn(const std::filesystem::path& schedstat) {
     std::ifstream in(schedstat);
     double ns = 0;
-    in >> ns;
-    return ns / 1e9;
+    double waitedNs = 0;
+    Use use;
+    in >> ns >> waitedNs >> use.runs;
+    use.seconds = ns / 1e9;
+    return use;
 }
 
 // Every thread of a process, by thread name; the main thread, the window's in
 // this program, is "window".
-std::map<std::string, double> CpuSecondsByThread(const std::string& pid) {
-    std::map<std::string, double> seconds;
+std::map<std::string, Use> UseByThread(const std::string& pid) {
+    std::map<std::string, Use> uses;
     std::error_code error;
     for (const auto& task : std::filesystem::directory_iterator("/proc/" + pid + "/task", error)) {
         std::string name;
@@ -87,15 +97,17 @@ std::map<std::string, double> CpuSecondsByThread(const std::string& pid) {
         if (task.path().filename() == pid) {
             name = "window";
         }
-        seconds[name] += CpuSecondsIn(task.path() / "schedstat");
+        const Use use = UseIn(task.path() / "schedstat");
+        uses[name].seconds += use.seconds;
+        uses[name].runs += use.runs;
     }
-    return seconds;
+    return uses;
 }
 
 double CpuSecondsOf(const std::string& pid) {
     double total = 0;
-    for (const auto& [name, seconds] : CpuSecondsByThread(pid)) {
-        total += seconds;
+    for (const auto& [name, use] : UseByThread(pid)) {
+        total += use.seconds;
     }
     return total;
 }
@@ -224,13 +236,17 @@ void WindowCpu() {
     if (!QTest::qWaitForWindowExposed(&window)) {
         return;
     }
+    // TimGM6mb's La 4 at the tone's gain peaks below the level that starts a
+    // measurement; turned up as a microphone would be, it is measured.
+    waitpid(Spawn({"pactl", "set-source-volume", "@DEFAULT_SOURCE@", "150%", nullptr}), nullptr, 0);
     const pid_t parec = Spawn({"parec", "--rate=32768", "--format=u8", "--channels=1",
                                "--latency-msec=125", "--raw", nullptr});
     RunEventLoop(1000);
     const auto measure = [&](const char* state) {
         const std::string self = std::to_string(getpid());
         const std::string other = std::to_string(parec);
-        const std::map<std::string, double> threadsStart = CpuSecondsByThread(self);
+        const std::map<std::string, Use> threadsStart = UseByThread(self);
+        const Use parecThreadStart = UseIn("/proc/" + other + "/schedstat");
         const double cpuStart = CpuSecondsOf(self);
         const double parecStart = CpuSecondsOf(other);
         const auto start = Clock::now();
@@ -243,17 +259,24 @@ void WindowCpu() {
         // Where it goes: threads that ended meanwhile (none, normally) are
         // missing here.
         std::string split;
-        for (const auto& [name, seconds] : CpuSecondsByThread(self)) {
-            const auto before = threadsStart.find(name);
-            const double used = seconds - (before == threadsStart.end() ? 0.0 : before->second);
+        const auto add = [&](const std::string& name, const Use& now, const Use& before) {
+            const double used = now.seconds - before.seconds;
             if (used >= 0.00005 * wall) {
-                char share[64];
-                std::snprintf(share, sizeof share, "%s%s %.2f %%", split.empty() ? "" : ", ",
-                              name.c_str(), 100.0 * used / wall);
+                char share[96];
+                std::snprintf(share, sizeof share, "%s%s %.2f %% (%.0f runs/s)",
+                              split.empty() ? "" : ", ", name.c_str(), 100.0 * used / wall,
+                              (now.runs - before.runs) / wall);
                 split += share;
             }
+        };
+        for (const auto& [name, use] : UseByThread(self)) {
+            const auto before = threadsStart.find(name);
+            add(name, use, before == threadsStart.end() ? Use{} : before->second);
         }
         std::printf("    by thread: %s\n", split.c_str());
+        split.clear();
+        add("parec", UseIn("/proc/" + other + "/schedstat"), parecThreadStart);
+        std::printf("    beside it: %s\n", split.c_str());
         std::fflush(stdout);
     };
     measure("no note chosen:");
@@ -262,6 +285,9 @@ void WindowCpu() {
     window.Widgets().command2->click();
     const auto click = Clock::now();
     measure("La 4 sounding, measuring:");
+    std::printf("    measured: \"%s\", fine: \"%s\"\n",
+                window.Widgets().label1->text().toStdString().c_str(),
+                window.Widgets().label1->toolTip().toStdString().c_str());
     RunEventLoop(static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(click + 30s - Clock::now()).count()));
     measure("30 s after the click:");

@@ -43,13 +43,14 @@ void Report(const std::string& what) {
 constexpr std::size_t kBytesPerFrame = 2 * sizeof(float);
 // What the stream holds ahead of the sink, in seconds. A note-on does not wait
 // behind it: the stream is flushed and the server rewinds, so a note sounds
-// about 9 ms after the click with PulseAudio and 14 ms with PipeWire, whatever
-// this is. It only has to outlast the time the synthesiser's thread may be
-// kept from running: with 40 ms, and with 100 ms when the server also shortens
-// its own latency to match (PA_STREAM_ADJUST_LATENCY), the server found the
-// stream empty a few times a second while two busy loops and other builds
-// kept both cores busy; with 200 ms on its own, never.
-constexpr double kBufferSeconds = 0.200;
+// about 8 ms after the click with PulseAudio and 14 ms with PipeWire, whatever
+// this is. It has to outlast the time the synthesiser's thread may be kept
+// from running: with 40 ms, and with 100 ms when the server also shortens its
+// own latency to match (PA_STREAM_ADJUST_LATENCY), the server found the stream
+// empty a few times a second while two busy loops and other builds kept both
+// cores busy; with 200 ms on its own, never. Twice that halves how often the
+// thread wakes while a note sounds (see minreq below).
+constexpr double kBufferSeconds = 0.400;
 
 }  // namespace
 
@@ -224,13 +225,13 @@ void FluidSynthOutput::Make(pa_context* context, bool) {
     attr.tlength = static_cast<std::uint32_t>(options_.sampleRateHz * kBufferSeconds) *
                    static_cast<std::uint32_t>(kBytesPerFrame);
     attr.prebuf = static_cast<std::uint32_t>(-1);
-    // Asked for a quarter of the buffer at a time, the thread wakes twenty
-    // times a second while a note sounds, with never less than 150 ms in
+    // Asked for a quarter of the buffer at a time, the thread wakes ten times
+    // a second to render while a note sounds, with never less than 300 ms in
     // hand. The server runs the sink itself tlength - 2 * minreq ahead for a
     // stream like this one, corked or not: with half the buffer at a time
     // that was nothing, and the sink ran at its shortest period (0.5 ms on a
-    // null sink), waking every recorder of its monitor, our capture among
-    // them, hundreds of times a second.
+    // null sink) all the time the program was open, waking every recorder of
+    // its monitor, our capture among them, hundreds of times a second.
     attr.minreq = attr.tlength / 4;
     attr.fragsize = static_cast<std::uint32_t>(-1);
     silentFrames_ = 0;

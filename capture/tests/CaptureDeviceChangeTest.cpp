@@ -265,6 +265,7 @@ class CaptureDeviceChangeToAnother : public CaptureDeviceChange,
                                      public ::testing::WithParamInterface<SourceChange> {};
 
 TEST_P(CaptureDeviceChangeToAnother, TheBlocksComeFromTheNewSourceAfterAGap) {
+    const SourceChange& change = GetParam();
     const std::string first = AddSink("harmolune_test_first");
     const std::string second = AddSink("harmolune_test_second");
     Pactl({"set-default-source", first});
@@ -284,7 +285,7 @@ TEST_P(CaptureDeviceChangeToAnother, TheBlocksComeFromTheNewSourceAfterAGap) {
     }
     const std::uint64_t droppedBefore = ring->Dropped();
 
-    if (GetParam().removeTheFirst) {
+    if (change.removeTheFirst) {
         RemoveSink("harmolune_test_first");
     }
     Pactl({"set-default-source", second});

@@ -3,7 +3,7 @@
 // another chosen, or another chosen while it stays. The blocks come back on
 // their own within 2 s, from the source now chosen; the interruption counts as
 // a lost block, no block holds sound from both sides of it, and stderr stays
-// quiet, for none of this is a loss for the user. Each case makes silent sinks
+// quiet, for none of this is a loss for the user. Each case makes null sinks
 // of its own, records their monitors, and gives the server back the default
 // source it found.
 #include <gtest/gtest.h>
@@ -116,8 +116,20 @@ class CaptureDeviceChange : public ::testing::Test {
         for (const auto& [sink, module] : modules_) {
             Pactl({"unload-module", module});
         }
-        if (!savedSource_.empty()) {
-            Pactl({"set-default-source", savedSource_});
+        if (savedSource_.empty()) {
+            return;
+        }
+        Pactl({"set-default-source", savedSource_});
+        // PulseAudio moves the test server's loopback along with the default
+        // source, and the sink it listened to then renders 2 s at a time: with
+        // the loopback back, a suspend and resume starts that sink again at
+        // its short latency, as scripts/sound-server.sh does at the start.
+        // Without it the next test to record would wait up to 2 s.
+        const std::string monitor = ".monitor";
+        if (savedSource_.ends_with(monitor)) {
+            const std::string sink = savedSource_.substr(0, savedSource_.size() - monitor.size());
+            Pactl({"suspend-sink", sink, "1"});
+            Pactl({"suspend-sink", sink, "0"});
         }
     }
 
@@ -136,8 +148,8 @@ class CaptureDeviceChange : public ::testing::Test {
         return out;
     }
 
-    // A silent mono sink of the case's own, removed at the end; returns its
-    // monitor, the source the case records.
+    // A null sink of the case's own, mono, removed at the end; returns its
+    // monitor, a source the case records.
     std::string AddSink(const std::string& name) {
         const std::string module =
             Pactl({"load-module", "module-null-sink", "sink_name=" + name, "channels=1",
@@ -148,10 +160,11 @@ class CaptureDeviceChange : public ::testing::Test {
         return name + ".monitor";
     }
 
-    // Plays a tone of level (of 128) into sink until the case ends. A null sink of PulseAudio
-    // that nothing plays into renders 2 s at a time, which would hold back
-    // the first block of its monitor as long: once the player is connected, a
-    // suspend and resume starts the sink again at the player's short latency.
+    // Plays a tone of level (of 128) into sink until the case ends. A null
+    // sink of PulseAudio that nothing plays into renders 2 s at a time, which
+    // would hold back the first block of its monitor as long: once the player
+    // is connected, a suspend and resume starts the sink again at the
+    // player's short latency.
     std::unique_ptr<Child> PlayInto(const std::string& sink, int level) {
         const std::filesystem::path tone = dir_ / (sink + ".wav");
         testing::WriteFile(tone, Tone(level, 8.0));

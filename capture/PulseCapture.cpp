@@ -20,6 +20,7 @@ bool PulseCapture::Start(BlockRing& ring, std::string& error) {
     ring_ = &ring;
     heardSinceGap_ = false;  // the mainloop thread is not running
     discard_ = 0;
+    flushes_ = 0;
     if (!client_.Start(error, false)) {
         ring_ = nullptr;
         return false;
@@ -39,6 +40,7 @@ void PulseCapture::Make(pa_context* context, bool again) {
         Gap();
     }
     discard_ = 0;
+    flushes_ = 0;
     const pa_sample_spec format{PA_SAMPLE_U8, static_cast<std::uint32_t>(kSampleRate), 1};
     stream_ = pa_stream_new(context, "Échantillonnage", &format, nullptr);
     if (stream_ == nullptr) {
@@ -85,8 +87,9 @@ void PulseCapture::OnRead(pa_stream* stream, std::size_t, void* self) {
             // A hole: samples the server lost.
             capture->Gap();
         } else {
-            const std::size_t skipped = std::min(bytes, capture->discard_);
-            capture->discard_ -= skipped;
+            const std::size_t skipped =
+                capture->flushes_ > 0 ? bytes : std::min(bytes, capture->discard_);
+            capture->discard_ -= std::min(skipped, capture->discard_);
             if (skipped < bytes) {
                 // Noted before the push, so that whoever sees the block sees its time.
                 const auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -112,14 +115,31 @@ void PulseCapture::OnSuspended(pa_stream* stream, void* self) {
 }
 
 // Mainloop thread: the stream now reads another source. The news comes ahead
-// of the last of the old source's sound: PulseAudio sends a few hundred more
-// samples of it, PipeWire's server a fragment that starts with it. One block's
-// worth of what follows is thrown away, so that the first block after the gap
-// is all from the new source.
-void PulseCapture::OnMoved(pa_stream*, void* self) {
+// of the last of the old source's sound: PulseAudio still sends a few hundred
+// samples of it, PipeWire's server a fragment or more. The server is asked to
+// drop what it holds; everything that arrives until it has, and one block's
+// worth after it (PulseAudio may still let a few samples of the old source
+// through), is thrown away, so that the first block after the gap is all from
+// the new source.
+void PulseCapture::OnMoved(pa_stream* stream, void* self) {
     auto* capture = static_cast<PulseCapture*>(self);
     capture->Gap();
-    capture->discard_ = kFrameLength;
+    pa_operation* flush = pa_stream_flush(stream, &PulseCapture::OnFlushed, capture);
+    if (flush != nullptr) {
+        ++capture->flushes_;
+        pa_operation_unref(flush);
+    } else {
+        capture->discard_ = kFrameLength;
+    }
+}
+
+// Mainloop thread: what the server held of the old source is gone.
+void PulseCapture::OnFlushed(pa_stream* stream, int, void* self) {
+    auto* capture = static_cast<PulseCapture*>(self);
+    if (stream == capture->stream_ && capture->flushes_ > 0) {
+        --capture->flushes_;
+        capture->discard_ = kFrameLength;
+    }
 }
 
 // Mainloop thread: what comes next does not follow what came before.

@@ -9,11 +9,10 @@
 // resumed, the stream moved to another source (the default one removed or
 // another chosen), or the stream made again after the server came back, is
 // marked in the ring as a gap, so that no block joins sound from before and
-// after it; after a move, the first block's worth of sound is thrown away, for
-// it may still hold the old source. A suspend or a move is no loss for the
-// user and says nothing. If the source or the server goes away, one line on
-// stderr says so, and capture comes back on its own with one more line once
-// the server answers again.
+// after it; after a move, what may still be the old source's sound is thrown
+// away. A suspend or a move is no loss for the user and says nothing. If the
+// source or the server goes away, one line on stderr says so, and capture
+// comes back on its own with one more line once the server answers again.
 
 #include <pulse/stream.h>
 
@@ -57,6 +56,7 @@ class PulseCapture final : public CaptureDevice, private PulseClient::Streams {
     static void OnRead(pa_stream* stream, std::size_t bytes, void* self);
     static void OnSuspended(pa_stream* stream, void* self);
     static void OnMoved(pa_stream* stream, void* self);
+    static void OnFlushed(pa_stream* stream, int success, void* self);
     void Gap();
 
     PulseClient client_;
@@ -66,8 +66,10 @@ class PulseCapture final : public CaptureDevice, private PulseClient::Streams {
     // thread only. One interruption then counts as one lost block, even when
     // the server reports it twice (moved to a stand-in, then to the new default).
     bool heardSinceGap_ = false;
-    // Samples still to throw away after a move, 0 to one block; mainloop
+    // After a move, flushes of the stream asked for and not yet done, and
+    // samples still to throw away once they are (0 to one block). Mainloop
     // thread only.
+    int flushes_ = 0;
     std::size_t discard_ = 0;
     std::atomic<std::int64_t> lastBufferNs_{0};
 };

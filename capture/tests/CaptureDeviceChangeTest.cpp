@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,8 +33,9 @@ using namespace std::chrono_literals;
 using testing::Child;
 using testing::TempDir;
 
-// Peak levels, of 128, of the tones played into the first source and into
-// the one that follows it, and a level between them.
+// What the sinks sound, as levels of 128: the first a steady offset, which
+// no stretch of silence or of a tone holds for long, the one that follows it
+// a tone; and a level between them.
 constexpr int kFirstLevel = 20;
 constexpr int kNewLevel = 60;
 constexpr int kBetweenLevels = 40;
@@ -48,6 +50,14 @@ std::string Tone(int level, double seconds) {
         layout.samples.push_back(static_cast<std::uint8_t>(
             128 + std::lround(level * std::sin(2 * M_PI * 440.0 * t / kSampleRate))));
     }
+    return testing::WavBytes(layout);
+}
+
+// seconds of a steady offset of level (of 128) above silence, 8-bit mono.
+std::string Offset(int level, double seconds) {
+    testing::WavLayout layout;
+    layout.samples.assign(static_cast<std::size_t>(seconds * kSampleRate),
+                          static_cast<std::uint8_t>(128 + level));
     return testing::WavBytes(layout);
 }
 
@@ -88,30 +98,22 @@ bool NextBlock(BlockRing& ring, Block& out, std::chrono::steady_clock::time_poin
     return true;
 }
 
-// The lowest peak level among the block's stretches of 1/256 s (each holds a
-// whole period of the tones): a block that holds 4 ms of silence, or of a
-// quieter tone, scores no more than that.
-int QuietestStretch(const Block& block) {
-    constexpr int kStretch = kSampleRate / 256;
-    int quietest = 128;
-    for (int start = 0; start < kFrameLength; start += kStretch) {
-        int peak = 0;
-        for (int i = start; i < start + kStretch; ++i) {
-            peak = std::max(peak, std::abs(block[i] - 128));
-        }
-        quietest = std::min(quietest, peak);
+// The longest run of samples within 3 of 128 + level: the first sink's
+// offset gives runs as long as it lasts, while the tone passes that level in
+// a sample or two and silence never reaches it.
+int LongestRunAt(const Block& block, int level) {
+    int longest = 0;
+    int run = 0;
+    for (std::uint8_t sample : block) {
+        run = std::abs(sample - 128 - level) <= 3 ? run + 1 : 0;
+        longest = std::max(longest, run);
     }
-    return quietest;
+    return longest;
 }
 
-class CaptureDeviceChange : public ::testing::Test {
+// Sinks of a case's own on the server PULSE_SERVER names, and pactl.
+class SourceFixture : public ::testing::Test {
   protected:
-    void SetUp() override {
-        SKIP_WITHOUT_TEST_SOUND_SERVER();
-        savedSource_ = Pactl({"get-default-source"});
-        ASSERT_FALSE(savedSource_.empty());
-    }
-
     void TearDown() override {
         for (const auto& [sink, module] : modules_) {
             Pactl({"unload-module", module});
@@ -160,14 +162,14 @@ class CaptureDeviceChange : public ::testing::Test {
         return name + ".monitor";
     }
 
-    // Plays a tone of level (of 128) into sink until the case ends. A null
+    // Plays the WAV file wav into sink until the case ends. A null
     // sink of PulseAudio that nothing plays into renders 2 s at a time, which
     // would hold back the first block of its monitor as long: once the player
     // is connected, a suspend and resume starts the sink again at the
     // player's short latency.
-    std::unique_ptr<Child> PlayInto(const std::string& sink, int level) {
+    std::unique_ptr<Child> PlayInto(const std::string& sink, const std::string& wav) {
         const std::filesystem::path tone = dir_ / (sink + ".wav");
-        testing::WriteFile(tone, Tone(level, 8.0));
+        testing::WriteFile(tone, wav);
         auto player =
             std::make_unique<Child>(std::vector<std::string>{"paplay", "--device=" + sink,
                                                              "--latency-msec=50", tone.string()},
@@ -224,8 +226,32 @@ class CaptureDeviceChange : public ::testing::Test {
     bool OnPipeWire() { return Pactl({"info"}).find("on PipeWire") != std::string::npos; }
 
     TempDir dir_;
-    std::string savedSource_;
+    std::string savedSource_;  // given back at the end unless empty
     std::vector<std::pair<std::string, std::string>> modules_;  // sink name, module index
+};
+
+// On the shared server of scripts/run-tests.sh.
+class CaptureDeviceChange : public SourceFixture {
+  protected:
+    void SetUp() override {
+        SKIP_WITHOUT_TEST_SOUND_SERVER();
+        savedSource_ = Pactl({"get-default-source"});
+        ASSERT_FALSE(savedSource_.empty());
+    }
+};
+
+// On a PulseAudio server of the case's own with one sink, whose monitor is
+// then the only source.
+class CaptureDeviceChangeOwnServer : public SourceFixture {
+  protected:
+    void SetUp() override {
+        server_ = std::make_unique<testing::PrivateSoundServer>(dir_ / "server");
+        ASSERT_TRUE(server_->WaitUntilReady());
+        ownServer_.emplace("PULSE_SERVER", server_->Address());
+    }
+
+    std::unique_ptr<testing::PrivateSoundServer> server_;
+    std::optional<testing::ScopedEnvironment> ownServer_;
 };
 
 TEST_F(CaptureDeviceChange, ASuspendedSourceComesBackAfterAGap) {
@@ -282,9 +308,11 @@ TEST_P(CaptureDeviceChangeToAnother, TheBlocksComeFromTheNewSourceAfterAGap) {
     const std::string first = AddSink("harmolune_test_first");
     const std::string second = AddSink("harmolune_test_second");
     Pactl({"set-default-source", first});
-    // Each sink sounds a tone of its own level, which tells the sources apart.
-    const std::unique_ptr<Child> firstPlayer = PlayInto("harmolune_test_first", kFirstLevel);
-    const std::unique_ptr<Child> secondPlayer = PlayInto("harmolune_test_second", kNewLevel);
+    // Each sink sounds something of its own, which tells the sources apart.
+    const std::unique_ptr<Child> firstPlayer =
+        PlayInto("harmolune_test_first", Offset(kFirstLevel, 8.0));
+    const std::unique_ptr<Child> secondPlayer =
+        PlayInto("harmolune_test_second", Tone(kNewLevel, 8.0));
 
     auto ring = std::make_unique<BlockRing>();
     PulseCapture capture;
@@ -313,7 +341,9 @@ TEST_P(CaptureDeviceChangeToAnother, TheBlocksComeFromTheNewSourceAfterAGap) {
     }
     EXPECT_TRUE(heard) << "no block of the new source within 2 s";
     if (heard) {
-        EXPECT_GE(QuietestStretch(block), kBetweenLevels)
+        // A server may fill the moment of the change with silence, which is
+        // neither source; the first source's offset must not be there.
+        EXPECT_LT(LongestRunAt(block, kFirstLevel), 16)
             << "a block holds sound from before and after the change";
     }
     // cppcheck-suppress knownConditionTrueFalse
@@ -330,6 +360,46 @@ INSTANTIATE_TEST_SUITE_P(Sources, CaptureDeviceChangeToAnother,
                          [](const ::testing::TestParamInfo<SourceChange>& info) {
                              return std::string(info.param.name);
                          });
+
+// With no other source to move to, the server ends the stream: that is a
+// loss, said in one line, and capture comes back on its own, with one more
+// line, once another source is there and chosen.
+TEST_F(CaptureDeviceChangeOwnServer, TheOnlySourceRemovedThenAnotherChosen) {
+    auto ring = std::make_unique<BlockRing>();
+    PulseCapture capture;
+    std::string error;
+    ASSERT_TRUE(capture.Start(*ring, error)) << error;
+    EXPECT_GE(FirstBlocks(*ring).size(), 2U);
+    const std::uint64_t droppedBefore = ring->Dropped();
+
+    ::testing::internal::CaptureStderr();
+    Pactl({"unload-module", Field(Pactl({"list", "short", "modules"}), 1, "module-null-sink", 0)});
+    for (int i = 0; i < 50 && !capture.Lost(); ++i) {
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(capture.Lost());
+    Collect(*ring, 200ms);  // whatever was on its way
+
+    // Counted from the moment the new source is there: the server may take
+    // it as the default before it is chosen.
+    const auto deadline = std::chrono::steady_clock::now() + kRecoveryPatience;
+    const std::string source = AddSink("harmolune_test_other");
+    const std::unique_ptr<Child> player = PlayInto("harmolune_test_other", Tone(kNewLevel, 8.0));
+    Pactl({"set-default-source", source});
+    Block block;
+    bool heard = false;
+    while (!heard && NextBlock(*ring, block, deadline)) {
+        heard = BlockLevel(block) >= kBetweenLevels;
+    }
+    EXPECT_TRUE(heard) << "no block of the new source within 2 s";
+    EXPECT_FALSE(capture.Lost());
+    // cppcheck-suppress knownConditionTrueFalse
+    EXPECT_GT(ring->Dropped(), droppedBefore) << "the loss was not counted as a lost block";
+    capture.Stop();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::CountOf(err, "harmolune: sound capture lost"), 1) << err;
+    EXPECT_EQ(testing::CountOf(err, "harmolune: sound capture back"), 1) << err;
+}
 
 }  // namespace
 }  // namespace harmolune

@@ -133,7 +133,9 @@ void PulseCapture::OnMoved(pa_stream* stream, void* self) {
     }
 }
 
-// Mainloop thread: what the server held of the old source is gone.
+// Mainloop thread: what the server held of the old source is gone. A flush
+// asked of a stream since dropped counts for nothing.
+// cppcheck-suppress constParameter ; the type libpulse calls back
 void PulseCapture::OnFlushed(pa_stream* stream, int, void* self) {
     auto* capture = static_cast<PulseCapture*>(self);
     if (stream == capture->stream_ && capture->flushes_ > 0) {

@@ -1,5 +1,6 @@
 #include "capture/PulseCapture.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "capture/Block.h"
@@ -14,6 +15,9 @@ PulseCapture::~PulseCapture() { Stop(); }
 bool PulseCapture::Start(BlockRing& ring, std::string& error) {
     Stop();
     ring_ = &ring;
+    heardSinceGap_ = false;  // the mainloop thread is not running
+    discard_ = 0;
+    flushes_ = 0;
     if (!client_.Start(error, false)) {
         ring_ = nullptr;
         return false;
@@ -30,8 +34,10 @@ void PulseCapture::Stop() {
 void PulseCapture::Make(pa_context* context, bool again) {
     if (again) {
         // Whatever was on its way before the loss is not continued.
-        ring_->MarkGap();
+        Gap();
     }
+    discard_ = 0;
+    flushes_ = 0;
     const pa_sample_spec format{PA_SAMPLE_U8, static_cast<std::uint32_t>(kSampleRate), 1};
     stream_ = pa_stream_new(context, "Échantillonnage", &format, nullptr);
     if (stream_ == nullptr) {
@@ -40,6 +46,8 @@ void PulseCapture::Make(pa_context* context, bool again) {
     }
     pa_stream_set_state_callback(stream_, &PulseClient::OnStreamState, &client_);
     pa_stream_set_read_callback(stream_, &PulseCapture::OnRead, this);
+    pa_stream_set_suspended_callback(stream_, &PulseCapture::OnSuspended, this);
+    pa_stream_set_moved_callback(stream_, &PulseCapture::OnMoved, this);
     // Fragments of one block: nothing is gained by hearing of a block before
     // it is complete, and the thread wakes once per block.
     pa_buffer_attr attr{};
@@ -60,6 +68,8 @@ void PulseCapture::Drop() {
     }
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream_, nullptr, nullptr);
     PulseClient::CloseStream(stream_, false);
 }
 
@@ -72,16 +82,70 @@ void PulseCapture::OnRead(pa_stream* stream, std::size_t, void* self) {
            bytes > 0) {
         if (data == nullptr) {
             // A hole: samples the server lost.
-            capture->ring_->MarkGap();
+            capture->Gap();
         } else {
-            // Noted before the push, so that whoever sees the block sees its time.
-            const auto now = std::chrono::steady_clock::now().time_since_epoch();
-            capture->lastBufferNs_.store(
-                std::chrono::duration_cast<std::chrono::nanoseconds>(now).count(),
-                std::memory_order_release);
-            capture->ring_->Push(static_cast<const std::uint8_t*>(data), bytes);
+            const std::size_t skipped =
+                capture->flushes_ > 0 ? bytes : std::min(bytes, capture->discard_);
+            capture->discard_ -= std::min(skipped, capture->discard_);
+            if (skipped < bytes) {
+                // Noted before the push, so that whoever sees the block sees its time.
+                const auto now = std::chrono::steady_clock::now().time_since_epoch();
+                capture->lastBufferNs_.store(
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(now).count(),
+                    std::memory_order_release);
+                capture->ring_->Push(static_cast<const std::uint8_t*>(data) + skipped,
+                                     bytes - skipped);
+                capture->heardSinceGap_ = true;
+            }
         }
         pa_stream_drop(stream);
+    }
+}
+
+// Mainloop thread. The gap is marked as the source resumes, not as it is
+// suspended: PulseAudio still delivers the fragment it held when it announces
+// the suspend, and that fragment belongs with the sound before it.
+void PulseCapture::OnSuspended(pa_stream* stream, void* self) {
+    if (pa_stream_is_suspended(stream) == 0) {
+        static_cast<PulseCapture*>(self)->Gap();
+    }
+}
+
+// Mainloop thread: the stream now reads another source. The news comes ahead
+// of the last of the old source's sound: PulseAudio still sends a few hundred
+// samples of it, PipeWire's server a fragment or more. The server is asked to
+// drop what it holds; everything that arrives until it has, and one block's
+// worth after it (PulseAudio may still let a few samples of the old source
+// through), is thrown away, so that the first block after the gap is all from
+// the new source.
+void PulseCapture::OnMoved(pa_stream* stream, void* self) {
+    auto* capture = static_cast<PulseCapture*>(self);
+    capture->Gap();
+    pa_operation* flush = pa_stream_flush(stream, &PulseCapture::OnFlushed, capture);
+    if (flush != nullptr) {
+        ++capture->flushes_;
+        pa_operation_unref(flush);
+    } else {
+        capture->discard_ = kFrameLength;
+    }
+}
+
+// Mainloop thread: what the server held of the old source is gone. A flush
+// asked of a stream since dropped counts for nothing.
+// cppcheck-suppress constParameter ; the type libpulse calls back
+void PulseCapture::OnFlushed(pa_stream* stream, int, void* self) {
+    auto* capture = static_cast<PulseCapture*>(self);
+    if (stream == capture->stream_ && capture->flushes_ > 0) {
+        --capture->flushes_;
+        capture->discard_ = kFrameLength;
+    }
+}
+
+// Mainloop thread: what comes next does not follow what came before.
+void PulseCapture::Gap() {
+    if (heardSinceGap_) {
+        ring_->MarkGap();
+        heardSinceGap_ = false;
     }
 }
 

@@ -5,11 +5,14 @@
 // thread wakes about once per block.
 //
 // The read callback only moves samples into the BlockRing and notes the time;
-// it never allocates or waits. A hole in the stream, or the stream made again
-// after the server came back, is marked in the ring as a gap, so that no
-// block joins sound from before and after it. If the source or the server goes
-// away, one line on stderr says so, and capture comes back on its own with one
-// more line once the server answers again.
+// it never allocates or waits. A hole in the stream, the source suspended and
+// resumed, the stream moved to another source (the default one removed or
+// another chosen), or the stream made again after the server came back, is
+// marked in the ring as a gap, so that no block joins sound from before and
+// after it; after a move, what may still be the old source's sound is thrown
+// away. A suspend or a move is no loss for the user and says nothing. If the
+// source or the server goes away, one line on stderr says so, and capture
+// comes back on its own with one more line once the server answers again.
 
 #include <pulse/stream.h>
 
@@ -51,10 +54,23 @@ class PulseCapture final : public CaptureDevice, private PulseClient::Streams {
     void Make(pa_context* context, bool again) override;
     void Drop() override;
     static void OnRead(pa_stream* stream, std::size_t bytes, void* self);
+    static void OnSuspended(pa_stream* stream, void* self);
+    static void OnMoved(pa_stream* stream, void* self);
+    static void OnFlushed(pa_stream* stream, int success, void* self);
+    void Gap();
 
     PulseClient client_;
     BlockRing* ring_ = nullptr;
     pa_stream* stream_ = nullptr;  // under the mainloop lock
+    // Samples went into the ring since the last gap was marked; mainloop
+    // thread only. One interruption then counts as one lost block, even when
+    // the server reports it twice (moved to a stand-in, then to the new default).
+    bool heardSinceGap_ = false;
+    // After a move, flushes of the stream asked for and not yet done, and
+    // samples still to throw away once they are (0 to one block). Mainloop
+    // thread only.
+    int flushes_ = 0;
+    std::size_t discard_ = 0;
     std::atomic<std::int64_t> lastBufferNs_{0};
 };
 

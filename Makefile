@@ -46,6 +46,7 @@ FUZZ_BUILD ?= build-fuzz
 # ring, the capture backend and the synthesiser's stream against the private
 # sound server, and the server that dies and comes back.
 TSAN_TESTS ?= capture/capture-tests capture/capture-sound-tests capture/capture-failure-tests \
+  capture/capture-device-tests \
   reference/fluidsynth-live-tests
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= $(notdir $(wildcard fuzz/corpus/*))

@@ -11,8 +11,8 @@
 // marked in the ring as a gap, so that no block joins sound from before and
 // after it; after a move, what may still be the old source's sound is thrown
 // away. A suspend or a move is no loss for the user and says nothing. If the
-// source or the server goes away, one line on stderr says so, and capture
-// comes back on its own with one more line once the server answers again.
+// source or the server goes away, capture comes back on its own once the
+// server answers again (PulseClient says so on stderr).
 
 #include <pulse/stream.h>
 

@@ -48,9 +48,16 @@ constexpr std::size_t kBytesPerFrame = 2 * sizeof(float);
 // from running: with 40 ms, and with 100 ms when the server also shortens its
 // own latency to match (PA_STREAM_ADJUST_LATENCY), the server found the stream
 // empty a few times a second while two busy loops and other builds kept both
-// cores busy; with 200 ms on its own, never. Twice that halves how often the
-// thread wakes while a note sounds (see minreq below).
+// cores busy; with 200 ms on its own, never. Twice that lets the thread wake
+// less often while a note sounds (see BufferAttr).
 constexpr double kBufferSeconds = 0.400;
+// How far ahead the server runs the sink while a note sounds. PipeWire runs
+// its whole graph at the period its streams ask for: asked for 200 ms, it
+// ran at its longest (43 ms), and a note waited for the next period, 62 ms
+// from click to sink in the median (read in 50 ms pieces); asked for 10 ms,
+// 16 ms. Between notes the stream asks for 200 ms again, so that a corked
+// stream does not keep the sink waking a hundred times a second.
+constexpr double kSoundingSinkSeconds = 0.010;
 
 }  // namespace
 
@@ -220,26 +227,46 @@ void FluidSynthOutput::Make(pa_context* context, bool) {
     pa_stream_set_state_callback(stream_, &PulseClient::OnStreamState, &client_);
     pa_stream_set_write_callback(stream_, &FluidSynthOutput::OnWrite, this);
     pa_stream_set_underflow_callback(stream_, &FluidSynthOutput::OnUnderflow, this);
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(options_.sampleRateHz * kBufferSeconds) *
-                   static_cast<std::uint32_t>(kBytesPerFrame);
-    attr.prebuf = static_cast<std::uint32_t>(-1);
-    // Asked for a quarter of the buffer at a time, the thread wakes ten times
-    // a second to render while a note sounds, with never less than 300 ms in
-    // hand. The server runs the sink itself tlength - 2 * minreq ahead for a
-    // stream like this one, corked or not: with half the buffer at a time
-    // that was nothing, and the sink ran at its shortest period (0.5 ms on a
-    // null sink) all the time the program was open, waking every recorder of
-    // its monitor, our capture among them, hundreds of times a second.
-    attr.minreq = attr.tlength / 4;
-    attr.fragsize = static_cast<std::uint32_t>(-1);
     silentFrames_ = 0;
     const bool silent = fluid_synth_get_active_voice_count(synth_) == 0;
+    const pa_buffer_attr attr = BufferAttr(!silent);
     corked_.store(silent, std::memory_order_release);
     const pa_stream_flags_t flags = silent ? PA_STREAM_START_CORKED : PA_STREAM_NOFLAGS;
     if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
         client_.StreamFailed(context);
+    }
+}
+
+// The server runs the sink tlength - 2 * minreq ahead for a stream like this
+// one (no PA_STREAM_ADJUST_LATENCY), corked or not; PipeWire takes the same
+// figure for its graph's period. Between notes: 200 ms ahead, asked for
+// 100 ms at a time. (Asked for half the buffer at a time, the sink ran at its
+// shortest period, 0.5 ms on a null sink, all the time the program was open,
+// waking every recorder of its monitor, our capture among them, hundreds of
+// times a second.) While a note sounds: 10 ms ahead, asked for 195 ms at a
+// time, so the thread wakes five times a second to render, with never less
+// than 200 ms in hand.
+pa_buffer_attr FluidSynthOutput::BufferAttr(bool sounding) const {
+    const auto bytes = [this](double seconds) {
+        return static_cast<std::uint32_t>(options_.sampleRateHz * seconds) *
+               static_cast<std::uint32_t>(kBytesPerFrame);
+    };
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = bytes(kBufferSeconds);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    const std::uint32_t sinkAhead = sounding ? bytes(kSoundingSinkSeconds) : attr.tlength / 2;
+    attr.minreq = (attr.tlength - sinkAhead) / 2;
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    return attr;
+}
+
+// Locked.
+void FluidSynthOutput::SetBufferAttr(pa_stream* stream, bool sounding) const {
+    const pa_buffer_attr attr = BufferAttr(sounding);
+    pa_operation* operation = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr);
+    if (operation != nullptr) {
+        pa_operation_unref(operation);
     }
 }
 
@@ -262,6 +289,9 @@ void FluidSynthOutput::Uncork() {
         return;
     }
     silentFrames_ = 0;
+    if (corked_.load(std::memory_order_relaxed)) {
+        SetBufferAttr(stream_, true);
+    }
     for (pa_operation* operation :
          {pa_stream_flush(stream_, nullptr, nullptr),
           corked_.load(std::memory_order_relaxed) ? pa_stream_cork(stream_, 0, nullptr, nullptr)
@@ -301,6 +331,7 @@ void FluidSynthOutput::OnWrite(pa_stream* stream, std::size_t bytes, void* self)
         if (cork != nullptr) {
             pa_operation_unref(cork);
         }
+        output->SetBufferAttr(stream, false);
         output->corked_.store(true, std::memory_order_release);
     }
 }

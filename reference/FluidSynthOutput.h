@@ -81,6 +81,8 @@ class FluidSynthOutput final : public MidiOutput, private PulseClient::Streams {
     void Make(pa_context* context, bool again) override;
     void Drop() override;
     void Uncork();
+    pa_buffer_attr BufferAttr(bool sounding) const;
+    void SetBufferAttr(pa_stream* stream, bool sounding) const;
     static void OnWrite(pa_stream* stream, std::size_t bytes, void* self);
     static void OnUnderflow(pa_stream* stream, void* self);
 

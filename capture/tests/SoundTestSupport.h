@@ -157,7 +157,10 @@ inline int SetCaptureVolume(const std::string& percent) {
 // restart.
 class PrivateSoundServer {
   public:
-    explicit PrivateSoundServer(const std::filesystem::path& dir) : dir_(dir) {
+    // Without the loopback, nothing but the test's own streams sets how far
+    // ahead the sink runs.
+    explicit PrivateSoundServer(const std::filesystem::path& dir, bool loopback = true)
+        : dir_(dir) {
         std::filesystem::create_directories(dir / "runtime");
         std::filesystem::create_directories(dir / "home");
         std::filesystem::permissions(dir / "runtime", std::filesystem::perms::owner_all);
@@ -171,10 +174,11 @@ class PrivateSoundServer {
         pa << "load-module module-native-protocol-unix socket=" << socket_
            << " auth-anonymous=1\n"
               "load-module module-null-sink sink_name=test_out\n"
-              "load-module module-null-sink sink_name=test_loop\n"
-              "load-module module-loopback source=test_out.monitor sink=test_loop "
-              "latency_msec=20\n"
-              "set-default-sink test_out\n"
+           << (loopback ? "load-module module-null-sink sink_name=test_loop\n"
+                          "load-module module-loopback source=test_out.monitor sink=test_loop "
+                          "latency_msec=20\n"
+                        : "")
+           << "set-default-sink test_out\n"
               "set-default-source test_out.monitor\n";
         pa.close();
         Start();

@@ -139,6 +139,67 @@ TEST(FluidSynthLiveStream, CorkedWhenSilentAndWholeUnderTwoBusyLoops) {
     tone.CloseMidiOutput();
 }
 
+// How far ahead the server runs the sink test_out, in microseconds, as
+// pactl shows it ("configured"); -1 if it does not say.
+long ConfiguredSinkLatencyUs(const std::string& server) {
+    testing::TempDir dir;
+    testing::Child pactl({"pactl", "list", "sinks"}, dir / "sinks.out", dir / "sinks.err",
+                         {"PULSE_SERVER=" + server});
+    pactl.Wait();
+    std::istringstream lines(testing::ReadWholeFile(dir / "sinks.out"));
+    bool ours = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("Name: ") != std::string::npos) {
+            ours = line.find("Name: test_out") != std::string::npos;
+        }
+        const std::size_t at = line.find("configured ");
+        if (ours && line.find("Latency: ") != std::string::npos && at != std::string::npos) {
+            return std::stol(line.substr(at + 11));
+        }
+    }
+    return -1;
+}
+
+// A server with nothing else on it: the tone alone sets how far ahead the
+// sink runs. Between notes, far enough that the sink does not wake a hundred
+// times a second for a stream that plays nothing; while a note sounds, close
+// enough that PipeWire's graph, which runs at that period, starts a note soon.
+TEST(FluidSynthLiveStream, TheSinkRunsFarAheadBetweenNotesAndCloseWhileOneSounds) {
+    testing::TempDir dir;
+    testing::PrivateSoundServer server(dir / "server", false);
+    ASSERT_TRUE(server.WaitUntilReady());
+    const testing::ScopedEnvironment ownServer("PULSE_SERVER", server.Address());
+    FluidSynthOutput synth;
+    ReferenceTone tone(synth);
+    tone.OpenMidiOutput();
+    ASSERT_TRUE(synth.WaitUntilLoaded());
+    const auto settlesTo = [&](auto wanted) {
+        long us = -1;
+        for (int i = 0; i < 30 && !wanted(us); ++i) {
+            std::this_thread::sleep_for(100ms);
+            us = ConfiguredSinkLatencyUs(server.Address());
+        }
+        return us;
+    };
+    const auto far = [](long us) { return us >= 100000; };
+    const auto close = [](long us) { return us > 0 && us <= 20000; };
+    long us = settlesTo(far);
+    EXPECT_TRUE(far(us)) << us << " us ahead, no note";
+
+    tone.SoundNote(0, 69);
+    us = settlesTo(close);
+    EXPECT_TRUE(close(us)) << us << " us ahead, a note sounding";
+
+    synth.Send(midi::NoteOff(69));
+    for (int i = 0; i < 50 && !synth.Corked(); ++i) {
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_TRUE(synth.Corked());
+    us = settlesTo(far);
+    EXPECT_TRUE(far(us)) << us << " us ahead, the note over";
+    tone.CloseMidiOutput();
+}
+
 TEST(FluidSynthNoServer, NoAudioOutputIsOneLineAndTheRestGoesOn) {
     testing::ScopedEnvironment noServer("PULSE_SERVER", "unix:no-such-server/native");
     ::testing::internal::CaptureStderr();

@@ -255,8 +255,12 @@ TEST(SoundFailure, AServerKilledWhileMeasuringComesBackAndANoteIsMeasuredAgain) 
         ClickKey(window, window.Widgets().clavier[9]);
         ClickCentre(window, window.Widgets().command2);
         EXPECT_TRUE(QTest::qWaitFor([&] { return window.Cycle().SamplingState() < 0; }, 10000));
+        // Measured, and at La 4 rather than another partial: the mean of the
+        // two or three blocks the piano's attack leaves above the threshold
+        // moves with where the blocks fall (451.09 Hz once, under
+        // AddressSanitizer on a loaded machine).
         const QString shown = window.Widgets().label1->text();
-        EXPECT_NEAR(Shown(shown), 440.0, 11.0) << shown.toStdString();
+        EXPECT_NEAR(Shown(shown), 440.0, 15.0) << shown.toStdString();
         window.close();
     }
     const std::string err = ::testing::internal::GetCapturedStderr();

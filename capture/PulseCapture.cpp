@@ -48,8 +48,9 @@ void PulseCapture::Make(pa_context* context, bool again) {
     pa_stream_set_read_callback(stream_, &PulseCapture::OnRead, this);
     pa_stream_set_suspended_callback(stream_, &PulseCapture::OnSuspended, this);
     pa_stream_set_moved_callback(stream_, &PulseCapture::OnMoved, this);
-    // Fragments of one block: nothing is gained by hearing of a block before
-    // it is complete, and the thread wakes once per block.
+    // Fragments of one block at most: nothing is gained by hearing of a block
+    // before it is complete. (The server still sends what its source has at
+    // the end of each of its periods, shorter when another client asks.)
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(-1);

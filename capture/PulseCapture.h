@@ -1,8 +1,9 @@
 #pragma once
 // Capture from the sound server's default source through libpulse (PulseAudio,
 // or PipeWire's PulseAudio server): 8-bit unsigned mono at 32768 samples per
-// second. The server is asked for fragments of one block, so the mainloop
-// thread wakes about once per block.
+// second. The server is asked for fragments of one block at most; it sends
+// what the source has at the end of each of its periods, so the mainloop
+// thread wakes once per block only where the source's period is that long.
 //
 // The read callback only moves samples into the BlockRing and notes the time;
 // it never allocates or waits. A hole in the stream, the source suspended and

@@ -52,7 +52,6 @@ bool PulseClient::Start(std::string& error, bool keepTrying) {
     streamsMadeOnce_ = false;
     startError_ = 0;
     retryDelayMs_ = 0;
-    SetLost(false, true);
     Connect();
     startTimeout_ = After(pa_threaded_mainloop_get_api(mainloop_), kStartPatienceUs,
                           &PulseClient::OnStartTimeout, this);

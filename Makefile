@@ -45,9 +45,9 @@ FUZZ_BUILD ?= build-fuzz
 # The test programs whose code runs on more than one thread: the hand-over
 # ring, the capture backend and the synthesiser's stream against the private
 # sound server, and the server that dies and comes back.
-TSAN_TESTS ?= capture/capture-tests capture/capture-sound-tests capture/capture-failure-tests \
-  capture/capture-device-tests \
-  reference/fluidsynth-live-tests
+TSAN_TESTS ?= sound/sound-tests sound/pulse/pulse-capture-tests sound/pulse/pulse-failure-tests \
+  sound/pulse/pulse-device-tests \
+  sound/fluidsynth/fluidsynth-live-tests
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= $(notdir $(wildcard fuzz/corpus/*))
 ASAN_OPTS = detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1
@@ -75,7 +75,7 @@ test-sanitize: deps
 
 # clang-tidy (.clang-tidy) and cppcheck over every source of the project in
 # $(BUILD)'s compile_commands.json; any finding fails.
-LINT_FILES = '^$(CURDIR)/(spectrum|capture|reference|measure|app|fuzz|bench)/.*\.cpp$$'
+LINT_FILES = '^$(CURDIR)/(core|spectrum|measure|sound|settings|cli|app|fuzz|bench)/.*\.cpp$$'
 lint: build
 	run-clang-tidy -quiet -p $(BUILD) -j $(JOBS) $(LINT_FILES) > $(BUILD)/clang-tidy.log 2>&1 \
 	  || { grep -E 'warning:|error:' -A3 $(BUILD)/clang-tidy.log; exit 1; }

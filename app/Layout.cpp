@@ -14,7 +14,7 @@
 
 #include "app/Accessibility.h"
 #include "app/FlatButton.h"
-#include "reference/Notes.h"
+#include "core/Notes.h"
 
 namespace harmolune {
 

@@ -19,9 +19,9 @@
 
 #include "app/Accessibility.h"
 #include "app/FlatButton.h"
-#include "app/Settings.h"
-#include "capture/CaptureDevice.h"
-#include "reference/Notes.h"
+#include "core/Notes.h"
+#include "settings/Settings.h"
+#include "sound/CaptureDevice.h"
 
 namespace harmolune {
 

@@ -9,10 +9,10 @@
 #include <string>
 
 #include "app/Layout.h"
-#include "capture/Block.h"
-#include "capture/BlockRing.h"
+#include "core/Block.h"
 #include "measure/MeasuringCycle.h"
-#include "reference/ReferenceTone.h"
+#include "sound/BlockRing.h"
+#include "sound/ReferenceTone.h"
 
 class QSocketNotifier;
 

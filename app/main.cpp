@@ -11,13 +11,13 @@
 #include <string>
 
 #include "app/MainWindow.h"
-#include "app/Settings.h"
 #include "app/TerminationSignals.h"
-#include "capture/CaptureDevice.h"
-#include "reference/MidiOutput.h"
+#include "settings/Settings.h"
+#include "sound/CaptureDevice.h"
+#include "sound/MidiOutput.h"
 #ifdef HARMOLUNE_HAVE_SOUND
-#include "capture/PulseCapture.h"
-#include "reference/FluidSynthOutput.h"
+#include "sound/fluidsynth/FluidSynthOutput.h"
+#include "sound/pulse/PulseCapture.h"
 #endif
 
 namespace {

@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
+#include "core/Notes.h"
 #include "measure/MeasuringCycle.h"
-#include "reference/Notes.h"
 
 namespace {
 

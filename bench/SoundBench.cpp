@@ -57,12 +57,12 @@
 
 #include "app/FlatButton.h"
 #include "app/MainWindow.h"
-#include "capture/BlockRing.h"
-#include "capture/PulseCapture.h"
+#include "core/Notes.h"
 #include "measure/MeasuringCycle.h"
-#include "reference/FluidSynthOutput.h"
-#include "reference/Notes.h"
-#include "reference/ReferenceTone.h"
+#include "sound/BlockRing.h"
+#include "sound/ReferenceTone.h"
+#include "sound/fluidsynth/FluidSynthOutput.h"
+#include "sound/pulse/PulseCapture.h"
 
 namespace harmolune {
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/Numbers.h"
 #include "fuzz/FuzzCheck.h"
-#include "reference/Numbers.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/Settings.h"
+#include "core/Notes.h"
 #include "fuzz/FuzzCheck.h"
-#include "reference/Notes.h"
+#include "settings/Settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const int fd = memfd_create("settings-fuzz", 0);

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/MeasureTool.h"
 #include "fuzz/FuzzCheck.h"
-#include "measure/MeasureTool.h"
 #include "measure/WavReader.h"
 
 namespace {

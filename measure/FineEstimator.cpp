@@ -7,7 +7,7 @@
 #include <mutex>
 #include <numbers>
 
-#include "reference/Numbers.h"
+#include "core/Numbers.h"
 
 namespace harmolune {
 

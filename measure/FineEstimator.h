@@ -25,7 +25,7 @@
 #include <string>
 #include <string_view>
 
-#include "capture/Block.h"
+#include "core/Block.h"
 
 namespace harmolune {
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "reference/Numbers.h"
+#include "core/Numbers.h"
 
 namespace harmolune {
 

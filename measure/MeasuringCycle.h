@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "capture/Block.h"
+#include "core/Block.h"
 #include "measure/FineEstimator.h"
 #include "spectrum/Fourier.h"
 

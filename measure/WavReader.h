@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "capture/Block.h"
+#include "core/Block.h"
 
 namespace harmolune {
 

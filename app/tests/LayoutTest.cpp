@@ -19,8 +19,8 @@
 
 #include "app/FlatButton.h"
 #include "app/MainWindow.h"
-#include "capture/CaptureDevice.h"
-#include "reference/MidiOutput.h"
+#include "sound/CaptureDevice.h"
+#include "testing/RecordingMidiOutput.h"
 
 namespace harmolune {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "app/FlatButton.h"
-#include "app/tests/WindowFixture.h"
+#include "testing/WindowFixture.h"
 
 namespace harmolune {
 namespace {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "app/FlatButton.h"
-#include "app/tests/WindowFixture.h"
+#include "testing/WindowFixture.h"
 
 namespace harmolune {
 namespace {

@@ -10,12 +10,12 @@
 #include <memory>
 
 #include "app/FlatButton.h"
-#include "app/tests/WindowFixture.h"
-#include "capture/PulseCapture.h"
-#include "capture/tests/SoundTestSupport.h"
-#include "reference/FluidSynthOutput.h"
-#include "reference/ReferenceTone.h"
-#include "reference/tests/TestSoundFont.h"
+#include "sound/ReferenceTone.h"
+#include "sound/fluidsynth/FluidSynthOutput.h"
+#include "sound/pulse/PulseCapture.h"
+#include "testing/SoundTestSupport.h"
+#include "testing/TestSoundFont.h"
+#include "testing/WindowFixture.h"
 
 namespace harmolune {
 namespace {

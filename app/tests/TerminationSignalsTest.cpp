@@ -5,7 +5,7 @@
 #include <csignal>
 
 #include "app/TerminationSignals.h"
-#include "app/tests/WindowFixture.h"
+#include "testing/WindowFixture.h"
 
 namespace harmolune {
 namespace {

@@ -17,9 +17,9 @@
 #include <string>
 
 #include "app/FlatButton.h"
-#include "app/Settings.h"
-#include "app/tests/WindowFixture.h"
-#include "reference/Notes.h"
+#include "core/Notes.h"
+#include "settings/Settings.h"
+#include "testing/WindowFixture.h"
 
 namespace harmolune {
 namespace {

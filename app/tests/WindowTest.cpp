@@ -8,7 +8,7 @@
 #include <QTextBrowser>
 
 #include "app/FlatButton.h"
-#include "app/tests/WindowFixture.h"
+#include "testing/WindowFixture.h"
 
 namespace harmolune {
 namespace {

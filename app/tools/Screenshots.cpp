@@ -19,9 +19,9 @@
 
 #include "app/FlatButton.h"
 #include "app/MainWindow.h"
-#include "capture/BlockRing.h"
-#include "capture/CaptureDevice.h"
-#include "reference/MidiOutput.h"
+#include "sound/BlockRing.h"
+#include "sound/CaptureDevice.h"
+#include "sound/MidiOutput.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "core/Notes.h"
 #include "measure/MeasuringCycle.h"
-#include "reference/Notes.h"
 
 namespace harmolune {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "core/Notes.h"
 #include "measure/MeasuringCycle.h"
-#include "reference/Notes.h"
-#include "spectrum/tests/GoldenValues.h"
+#include "testing/GoldenValues.h"
 
 namespace harmolune {
 namespace {
@@ -410,7 +410,7 @@ TEST(MeasuringCycle, ReferencesOutsideTheSpectrumAreHarmless) {
     EXPECT_TRUE(std::isfinite(cycle.FrequencySum()));
 }
 
-// Exact bits from golden_values.py (spectrum/tests), a model of the tick in
+// Exact bits from testing/golden_values.py, a model of the tick in
 // Python that no compiler flag of this build reaches.
 TEST(MeasuringCycle, TicksGiveTheBitsOfTheModelWrittenInPython) {
     for (const golden::Tick& g : golden::kTicks) {

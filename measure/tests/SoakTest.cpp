@@ -24,8 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/Notes.h"
 #include "measure/MeasuringCycle.h"
-#include "reference/Notes.h"
 
 namespace {
 

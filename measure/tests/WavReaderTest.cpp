@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "measure/WavReader.h"
-#include "measure/tests/WavFiles.h"
+#include "testing/WavFiles.h"
 
 namespace harmolune {
 namespace {

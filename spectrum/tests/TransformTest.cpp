@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "spectrum/Fourier.h"
-#include "spectrum/tests/GoldenValues.h"
+#include "testing/GoldenValues.h"
 
 namespace harmolune {
 namespace {

@@ -1,0 +1,262 @@
+#include "cli/MeasureTool.h"
+
+#include <poll.h>
+
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <ostream>
+
+#include "core/Numbers.h"
+#include "measure/MeasuringCycle.h"
+#include "measure/WavReader.h"
+#include "sound/BlockRing.h"
+#include "sound/CaptureDevice.h"
+
+namespace harmolune {
+
+const char* const kMeasureUsage =
+    "usage: harmolune-measure --key K --octave O FILE.wav\n"
+    "       harmolune-measure --string S FILE.wav\n"
+    "       harmolune-measure (--key K --octave O | --string S) --record N\n"
+    "       harmolune-measure --help | --version\n"
+    "\n"
+    "Measures a recording the way the window measures the instrument: chooses\n"
+    "the note, arms a measurement, then analyses each block of 4096 samples.\n"
+    "  --key K      piano key 0 (Do) to 11 (Si)\n"
+    "  --octave O   octave -1 to 8, with --key\n"
+    "  --string S   guitar string 4, 9, 14, 19, 23 or 28 (low Mi to high Mi)\n"
+    "  --record N   measure N blocks from the default input instead of a file\n"
+    "  -h, --help   print this text\n"
+    "  --version    print the version\n"
+    "FILE.wav must hold 8-bit unsigned mono PCM at 32768 Hz; - reads it from\n"
+    "standard input. Pipes and FIFOs are read as they come.\n"
+    "Exit status: 0 when measured, 2 for bad arguments, a file that cannot be\n"
+    "measured, a recording that fails, or output that cannot be written.\n";
+
+namespace {
+
+std::optional<long long> ParseInteger(const std::string& text) {
+    long long value = 0;
+    const char* begin = text.data();
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (ec != std::errc() || ptr != end || text.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Measures `blocks` blocks from recorder. The blocks are taken as they come:
+// the ring keeps the newest when this falls behind.
+int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder, std::ostream& out,
+           std::ostream& err) {
+    auto ring = std::make_unique<BlockRing>();
+    std::string error;
+    if (!recorder.Start(*ring, error)) {
+        err << "harmolune-measure: cannot record from the default input: " << error << '\n';
+        return 2;
+    }
+    long long taken = 0;
+    bool silent = false;
+    const BlockSource next = [&](Block& block) {
+        if (taken == blocks) {
+            return false;
+        }
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kRecordPatienceMs);
+        while (!ring->Pop(block)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                silent = true;
+                return false;
+            }
+            // Without an eventfd the ring must be polled; 10 ms is a tenth of a block.
+            const int fd = ring->WakeUpFd();
+            pollfd wake{fd, POLLIN, 0};
+            poll(&wake, fd >= 0 ? 1 : 0, fd >= 0 ? static_cast<int>(left.count()) : 10);
+            ring->ClearWakeUp();
+        }
+        ++taken;
+        return true;
+    };
+    RunMeasurement(note, next, out, [&ring] { return ring->Dropped(); });
+    recorder.Stop();
+    if (silent) {
+        err << "harmolune-measure: no sound came from the default input for "
+            << kRecordPatienceMs / 1000 << " s; " << taken << " of " << blocks
+            << " blocks measured\n";
+        return 2;
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>& args,
+                                                  std::string& error) {
+    MeasureOptions options;
+    // Asking for help or the version is never an error, whatever else is given.
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return options;
+        }
+        if (arg == "--version") {
+            options.version = true;
+            return options;
+        }
+    }
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool takesValue =
+            arg == "--key" || arg == "--octave" || arg == "--string" || arg == "--record";
+        if (takesValue) {
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return std::nullopt;
+            }
+            const std::optional<long long> value = ParseInteger(args[++i]);
+            if (!value) {
+                error = arg + " takes a whole number, not '" + args[i] + "'";
+                return std::nullopt;
+            }
+            if (arg == "--key") {
+                if (*value < 0 || *value > 11) {
+                    error = "--key must lie from 0 to 11";
+                    return std::nullopt;
+                }
+                options.key = static_cast<int>(*value);
+            } else if (arg == "--octave") {
+                if (*value < kMinOctave || *value > kMaxOctave) {
+                    error = "--octave must lie from -1 to 8";
+                    return std::nullopt;
+                }
+                options.octave = static_cast<int>(*value);
+            } else if (arg == "--string") {
+                if (!IsStringIndex(static_cast<int>(*value)) || *value > 28) {
+                    error = "--string must be 4, 9, 14, 19, 23 or 28";
+                    return std::nullopt;
+                }
+                options.string = static_cast<int>(*value);
+            } else {
+                if (*value < 1) {
+                    error = "--record needs at least 1 block";
+                    return std::nullopt;
+                }
+                options.recordBlocks = *value;
+            }
+        } else if (arg.starts_with("-") && arg != "-") {
+            error = "unknown option " + arg;
+            return std::nullopt;
+        } else if (options.file.empty()) {
+            options.file = arg;
+        } else {
+            error = "only one file can be measured at a time";
+            return std::nullopt;
+        }
+    }
+    if (options.string && (options.key || options.octave)) {
+        error = "choose either a key (--key, --octave) or a string (--string), not both";
+        return std::nullopt;
+    }
+    if (!options.string && !(options.key && options.octave)) {
+        error = "choose a note: --key with --octave, or --string";
+        return std::nullopt;
+    }
+    if (options.recordBlocks.has_value() == !options.file.empty()) {
+        error = "give one WAV file, or --record N";
+        return std::nullopt;
+    }
+    return options;
+}
+
+void WriteFineLine(std::ostream& out, const std::optional<FineReading>& fine) {
+    if (!fine) {
+        out << "fine\t-\n";
+        return;
+    }
+    const std::string cents = FormatFixed(std::abs(fine->cents), 2, ".");
+    const bool zero = cents.find_first_not_of("0.") == std::string::npos;
+    out << "fine\t" << FormatFixed(fine->frequencyHz, 4, ".") << '\t'
+        << (fine->cents < 0.0 && !zero ? "-" : "+") << cents << '\t'
+        << FormatFixed(fine->uncertaintyCents, 2, ".") << '\t' << FormatFixed(fine->seconds, 2, ".")
+        << '\n';
+}
+
+void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out,
+                    const LostBlocks& lostSoFar) {
+    constexpr std::string_view kSeparator = ".";
+    MeasuringCycle cycle;
+    cycle.Arm(note.referenceText, note.note);
+    out << "note\t" << note.name << '\t' << note.octaveText << '\t' << note.referenceText << '\n';
+    out << kTickTableHeader;
+
+    Block samples{};
+    std::uint64_t lost = 0;
+    for (long long index = 0; next(samples); ++index) {
+        if (lostSoFar) {
+            for (const std::uint64_t now = lostSoFar(); lost < now; ++lost) {
+                cycle.BlockLost();
+            }
+        }
+        const std::optional<TickReport> r = cycle.Tick(samples, note.referenceText, kSeparator);
+        WriteTickRow(out, index, *r, static_cast<long long>(cycle.SamplingState()));
+    }
+    out << "result\t" << cycle.Label1() << '\n';
+    WriteFineLine(out, cycle.Fine());
+}
+
+int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                CaptureDevice* recorder) {
+    std::string error;
+    const std::optional<MeasureOptions> options = ParseMeasureOptions(args, error);
+    if (!options) {
+        err << "harmolune-measure: " << error << "\n\n" << kMeasureUsage;
+        return 2;
+    }
+    if (options->help) {
+        out << kMeasureUsage;
+        return 0;
+    }
+    if (options->version) {
+        out << "harmolune-measure " << HARMOLUNE_VERSION << '\n';
+        return 0;
+    }
+    const NoteChoice note = options->string ? ChooseString(*options->string, ".")
+                                            : ChooseKey(*options->key, *options->octave, ".");
+    if (options->recordBlocks) {
+        if (recorder == nullptr) {
+            err << "harmolune-measure: recording from the default input is not available in "
+                   "this build\n";
+            return 2;
+        }
+        return Record(note, *options->recordBlocks, *recorder, out, err);
+    }
+    WavReader wav;
+    const std::string& name = options->file == "-" ? "standard input" : options->file;
+    if (!wav.Open(options->file, error)) {
+        err << "harmolune-measure: " << name << ": " << error << '\n';
+        return 2;
+    }
+    RunMeasurement(
+        note, [&wav](Block& b) { return wav.ReadBlock(b); }, out);
+    // What was there is measured; what was not is said.
+    const std::uint64_t blocks = wav.FoundBytes() / kFrameLength;
+    if (!wav.ReadError().empty()) {
+        err << "harmolune-measure: " << name << ": " << wav.ReadError() << " after "
+            << wav.FoundBytes() << " bytes of samples; the " << blocks
+            << " complete blocks before it were measured\n";
+        return 2;
+    }
+    if (wav.CutShort()) {
+        err << "harmolune-measure: " << name << ": warning: the data chunk declares "
+            << *wav.DeclaredBytes() << " bytes but only " << wav.FoundBytes() << " follow; the "
+            << blocks << " complete blocks there were measured\n";
+    }
+    return 0;
+}
+
+}  // namespace harmolune

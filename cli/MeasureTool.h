@@ -1,0 +1,69 @@
+#pragma once
+// The command-line twin of the window's measuring cycle: chooses a note as a
+// click would, arms a measurement, then runs one tick per block and prints
+// what each block gave. Kept apart from main() so that tests can drive it.
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/Block.h"
+#include "core/Notes.h"
+#include "measure/MeasuringCycle.h"
+#include "measure/TickTable.h"
+
+namespace harmolune {
+
+class CaptureDevice;
+
+struct MeasureOptions {
+    std::optional<int> key;
+    std::optional<int> octave;
+    std::optional<int> string;
+    std::optional<long long> recordBlocks;  // measure from the default input
+    std::string file;                       // "-" for standard input
+    bool help = false;                      // print the usage, nothing else
+    bool version = false;                   // print the version, nothing else
+};
+
+// Parses the arguments (without the program name). On failure returns
+// nullopt and puts the reason in error. --help, -h or --version anywhere
+// asks for that alone.
+std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>& args,
+                                                  std::string& error);
+
+extern const char* const kMeasureUsage;
+
+// Fills the block and returns true, or returns false when there are no more.
+using BlockSource = std::function<bool(Block&)>;
+
+// How many blocks the source has lost so far (a recording that fell behind
+// or lost its input); none for a file.
+using LostBlocks = std::function<std::uint64_t()>;
+
+// Prints the note line, the header, one line per block, the result line and
+// the fine measurement's line.
+void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out,
+                    const LostBlocks& lostSoFar = {});
+
+// "fine", then the settled frequency in hertz (4 decimals), the signed cents
+// against the note, the uncertainty in cents and the seconds of sound used
+// (2 decimals each), tab-separated; "fine" and "-" when there is none.
+void WriteFineLine(std::ostream& out, const std::optional<FineReading>& fine);
+
+// The whole tool: returns the exit status (0, or 2 for bad arguments, a file
+// that cannot be measured or read to its end, or a recording that cannot
+// start or stops giving blocks). A data chunk cut short is measured over its
+// complete blocks, with a warning on err. recorder serves --record; without
+// one, --record is refused.
+int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                CaptureDevice* recorder = nullptr);
+
+// How long --record waits for a block before it gives up. A fresh sound
+// server can hold the first block back for about 2 s.
+inline constexpr int kRecordPatienceMs = 5000;
+
+}  // namespace harmolune

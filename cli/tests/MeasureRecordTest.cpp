@@ -1,0 +1,118 @@
+// harmolune-measure --record with a feeding fake in place of the sound input:
+// the same lines as for a file, the input's own error text when it cannot
+// start, and a clear end instead of a hang when the blocks stop coming.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/MeasureTool.h"
+#include "sound/BlockRing.h"
+#include "sound/CaptureDevice.h"
+
+namespace harmolune {
+namespace {
+
+// Pushes its blocks into the ring at Start, as a sound input would over time.
+class FeedingCapture final : public CaptureDevice {
+  public:
+    explicit FeedingCapture(std::vector<Block> blocks, std::string failure = "")
+        : blocks_(std::move(blocks)), failure_(std::move(failure)) {}
+    bool Start(BlockRing& ring, std::string& error) override {
+        ++starts;
+        if (!failure_.empty()) {
+            error = failure_;
+            return false;
+        }
+        for (const Block& b : blocks_) {
+            ring.Push(b.data(), b.size());
+        }
+        return true;
+    }
+    void Stop() override { ++stops; }
+    int starts = 0;
+    int stops = 0;
+
+  private:
+    std::vector<Block> blocks_;
+    std::string failure_;
+};
+
+Block Sine(double frequencyHz, double level) {
+    Block block;
+    for (int t = 0; t < kFrameLength; ++t) {
+        block[t] = static_cast<std::uint8_t>(
+            128 + std::lround(level * std::sin(2 * M_PI * frequencyHz * t / kSampleRate)));
+    }
+    return block;
+}
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ToolRun Measure(const std::vector<std::string>& args, CaptureDevice* recorder) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = MeasureMain(args, out, err, recorder);
+    return {status, out.str(), err.str()};
+}
+
+TEST(MeasureRecord, MeasuresTheBlocksOfTheInputLikeAFile) {
+    // Silence, four blocks of a 441.3 Hz tone at level 60, then a quiet one:
+    // six blocks asked for, one left over.
+    const Block silence = Sine(441.3, 0);
+    const Block loud = Sine(441.3, 60);
+    const Block quiet = Sine(441.3, 10);
+    FeedingCapture input({silence, loud, loud, loud, loud, quiet, loud});
+    const ToolRun r = Measure({"--key", "9", "--octave", "4", "--record", "6"}, &input);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(input.starts, 1);
+    EXPECT_EQ(input.stops, 1);
+    std::istringstream lines(r.out);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);) {
+        all.push_back(line);
+    }
+    ASSERT_EQ(all.size(), 2U + 6U + 2U) << r.out;
+    EXPECT_EQ(all[0], "note\tLa\t4\t440.00Hz");
+    EXPECT_EQ(all[2].substr(0, 4), "0\t0\t");
+    const std::string& result = all[all.size() - 2];
+    ASSERT_EQ(result.substr(0, 7), "result\t") << result;
+    EXPECT_NEAR(std::stod(result.substr(7)), 441.3, 0.1);
+    EXPECT_EQ(all.back(), "fine\t-");  // half a second holds no settled sound
+}
+
+TEST(MeasureRecord, AnInputThatCannotStartIsNamedWithItsOwnText) {
+    FeedingCapture input({}, "Device unavailable");
+    const ToolRun r = Measure({"--string", "4", "--record", "3"}, &input);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err,
+              "harmolune-measure: cannot record from the default input: Device unavailable\n");
+}
+
+TEST(MeasureRecord, BlocksThatStopComingEndTheRunInsteadOfHangingIt) {
+    FeedingCapture input({Sine(82.4, 0), Sine(82.4, 0)});
+    const ToolRun r = Measure({"--string", "4", "--record", "5"}, &input);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(input.stops, 1);
+    EXPECT_NE(r.out.find("\nresult\t...Hz\nfine\t-\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err,
+              "harmolune-measure: no sound came from the default input for 5 s; 2 of 5 blocks "
+              "measured\n");
+}
+
+TEST(MeasureRecord, WithoutARecorderRecordingIsRefused) {
+    const ToolRun r = Measure({"--string", "4", "--record", "3"}, nullptr);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("not available"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace harmolune

@@ -1,0 +1,278 @@
+// harmolune-measure end to end: arguments, the output lines, and a recording
+// synthesised here measured as the window would measure it.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/MeasureTool.h"
+#include "testing/WavFiles.h"
+
+namespace harmolune {
+namespace {
+
+using testing::TempDir;
+using testing::WavBytes;
+using testing::WavLayout;
+using testing::WriteFile;
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ToolRun Measure(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = MeasureMain(args, out, err);
+    return {status, out.str(), err.str()};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string f; std::getline(in, f, '\t');) {
+        fields.push_back(f);
+    }
+    return fields;
+}
+
+// A struck note: `loud` blocks of a sine at frequencyHz and level 60, then
+// `quiet` blocks at level 10.
+std::vector<std::uint8_t> Struck(double frequencyHz, int loud, int quiet) {
+    std::vector<std::uint8_t> samples;
+    const int total = (loud + quiet) * 4096;
+    for (int t = 0; t < total; ++t) {
+        const double amplitude = t < loud * 4096 ? 60.0 : 10.0;
+        samples.push_back(static_cast<std::uint8_t>(
+            128 + std::lround(amplitude * std::sin(2 * M_PI * frequencyHz * t / 32768.0))));
+    }
+    return samples;
+}
+
+TEST(MeasureTool, BadArgumentsGiveTheUsageAndStatusTwo) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"x.wav"},
+        {"--key", "9", "x.wav"},
+        {"--key", "12", "--octave", "4", "x.wav"},
+        {"--key", "9", "--octave", "9", "x.wav"},
+        {"--key", "9", "--octave", "four", "x.wav"},
+        {"--string", "5", "x.wav"},
+        {"--string", "4", "--key", "1", "--octave", "1", "x.wav"},
+        {"--string", "4"},
+        {"--string", "4", "a.wav", "b.wav"},
+        {"--string", "4", "--record", "0"},
+        {"--string", "4", "--record", "3", "a.wav"},
+        {"--string", "4", "--bogus", "a.wav"},
+        {"--string", "4", "-x", "a.wav"},
+        {"--key"},
+    };
+    for (const auto& args : bad) {
+        const ToolRun r = Measure(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.out.empty());
+        EXPECT_NE(r.err.find("usage: harmolune-measure"), std::string::npos);
+    }
+}
+
+TEST(MeasureTool, HelpAndVersionGoToStandardOutputWithStatusZero) {
+    const std::vector<std::vector<std::string>> asks = {
+        {"--help"}, {"-h"}, {"--key", "9", "--help"}, {"--string", "5", "-h", "x.wav"}};
+    for (const auto& args : asks) {
+        const ToolRun r = Measure(args);
+        EXPECT_EQ(r.status, 0) << args[0];
+        EXPECT_EQ(r.out, kMeasureUsage);
+        EXPECT_EQ(r.err, "");
+    }
+    const ToolRun r = Measure({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "harmolune-measure " HARMOLUNE_PROJECT_VERSION "\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(MeasureTool, ADataChunkCutShortIsMeasuredWithAWarning) {
+    TempDir dir;
+    WavLayout layout;
+    layout.samples = Struck(441.3, 3, 1);
+    layout.samples.resize(layout.samples.size() + 100, 128);
+    layout.declaredData = 6 * std::int64_t{4096};  // as a recorder that was stopped leaves it
+    WriteFile(dir / "cut.wav", WavBytes(layout));
+    const std::string path = (dir / "cut.wav").string();
+    const ToolRun r = Measure({"--key", "9", "--octave", "4", path});
+    EXPECT_EQ(r.status, 0);
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 2U + 4U + 2U);
+    EXPECT_NEAR(std::stod(lines[lines.size() - 2].substr(7)), 441.3, 0.1) << r.out;
+    EXPECT_EQ(r.err, "harmolune-measure: " + path +
+                         ": warning: the data chunk declares 24576 bytes but only 16484 "
+                         "follow; the 4 complete blocks there were measured\n");
+}
+
+// The built tool from a shell: what a user types.
+struct ShellRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ShellRun Shell(const TempDir& dir, const std::string& command) {
+    const std::string out = (dir / "stdout").string();
+    const std::string err = (dir / "stderr").string();
+    const int status = std::system(("(" + command + ") >" + out + " 2>" + err).c_str());
+    std::ifstream o(out);
+    std::ifstream e(err);
+    std::ostringstream os;
+    std::ostringstream es;
+    os << o.rdbuf();
+    es << e.rdbuf();
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, os.str(), es.str()};
+}
+
+TEST(MeasureTool, ReadsAPipeAndSaysWhenItsOutputCannotBeWritten) {
+    TempDir dir;
+    WavLayout layout;
+    layout.samples = Struck(441.3, 40, 1);  // more than a pipe holds at once
+    WriteFile(dir / "a4.wav", WavBytes(layout));
+    const std::string tool = HARMOLUNE_MEASURE_TOOL;
+    const std::string wav = (dir / "a4.wav").string();
+    const std::string args = " --key 9 --octave 4 ";
+
+    const ShellRun fromFile = Shell(dir, tool + args + wav);
+    ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+    const ShellRun piped = Shell(dir, "cat " + wav + " | " + tool + args + "-");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, fromFile.out);
+    EXPECT_EQ(piped.err, "");
+
+    const ShellRun full = Shell(dir, tool + args + wav + " >/dev/full");
+    EXPECT_EQ(full.status, 2);
+    EXPECT_EQ(full.err, "harmolune-measure: cannot write the output: " +
+                            std::string(std::strerror(ENOSPC)) + "\n");
+    const ShellRun helpFull = Shell(dir, tool + " --help >/dev/full");
+    EXPECT_EQ(helpFull.status, 2);
+    EXPECT_EQ(std::count(helpFull.err.begin(), helpFull.err.end(), '\n'), 1) << helpFull.err;
+}
+
+TEST(MeasureTool, AFileItCannotMeasureIsNamedWithTheReason) {
+    TempDir dir;
+    WavLayout stereo;
+    stereo.channels = 2;
+    WriteFile(dir / "stereo.wav", WavBytes(stereo));
+    const std::string path = (dir / "stereo.wav").string();
+    const ToolRun r = Measure({"--string", "9", path});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_EQ(r.err, "harmolune-measure: " + path +
+                         ": 8-bit, 2 channels, 32768 Hz; "
+                         "8-bit unsigned mono PCM at 32768 Hz is needed\n");
+}
+
+TEST(MeasureTool, MeasuresAStruckA4) {
+    TempDir dir;
+    WavLayout layout;
+    layout.samples = Struck(441.3, 6, 2);
+    layout.samples.resize(layout.samples.size() + 100, 128);  // a partial block, ignored
+    WriteFile(dir / "a4.wav", WavBytes(layout));
+    const ToolRun r = Measure({"--key", "9", "--octave", "4", (dir / "a4.wav").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 2U + 8U + 2U);
+    EXPECT_EQ(lines[0], "note\tLa\t4\t440.00Hz");
+    EXPECT_EQ(lines[1], "block\tlevel\tfirst\tlast\tpeak\testimate\tstate");
+    const std::vector<std::string> first = Fields(lines[2]);
+    ASSERT_EQ(first.size(), 7U);
+    EXPECT_EQ(first[0], "0");
+    EXPECT_EQ(first[1], "60");
+    EXPECT_EQ(first[2], "50");
+    EXPECT_EQ(first[3], "61");
+    EXPECT_EQ(first[4], "55");
+    EXPECT_EQ(first[5].size(), first[5].find('.') + 7) << "six decimals: " << first[5];
+    EXPECT_NEAR(std::stod(first[5]), 441.3, 0.5);
+    EXPECT_EQ(first[6], "2");
+    EXPECT_EQ(Fields(lines[7])[6], "7");   // six accepted blocks
+    EXPECT_EQ(Fields(lines[8])[6], "-1");  // the first quiet block ends it
+    const std::string& result = lines[lines.size() - 2];
+    ASSERT_EQ(result.substr(0, 7), "result\t");
+    ASSERT_EQ(result.substr(result.size() - 3), " Hz");
+    EXPECT_NEAR(std::stod(result.substr(7)), 441.3, 0.1);
+    // A second of sound holds no settled part to measure finely.
+    EXPECT_EQ(lines.back(), "fine\t-");
+}
+
+TEST(MeasureTool, TheFineLineFollowsTheResult) {
+    // Low E a little sharp, struck and left to ring for 4 s.
+    const double f = 82.5;
+    TempDir dir;
+    WavLayout layout;
+    for (int t = 0; t < 5 * 32768; ++t) {
+        const double s = t / 32768.0 - 0.2;
+        const double x = s < 0.0 ? 0.0 : 85.0 * std::exp(-s / 1.5) * std::sin(2 * M_PI * f * s);
+        // A dither of a third of a step, as a microphone's noise gives.
+        const double dither = ((t * 7919) % 97) / 97.0 - 0.5;
+        layout.samples.push_back(static_cast<std::uint8_t>(128 + std::lround(x + 0.6 * dither)));
+    }
+    WriteFile(dir / "e2.wav", WavBytes(layout));
+    const ToolRun r = Measure({"--string", "4", (dir / "e2.wav").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_GE(lines.size(), 3U);
+    EXPECT_EQ(lines[lines.size() - 2].substr(0, 7), "result\t");
+    const std::vector<std::string> fine = Fields(lines.back());
+    ASSERT_EQ(fine.size(), 5U) << lines.back();
+    EXPECT_EQ(fine[0], "fine");
+    EXPECT_EQ(fine[1].size(), fine[1].find('.') + 5) << "four decimals: " << fine[1];
+    EXPECT_NEAR(std::stod(fine[1]), f, 0.0005);
+    // 82.5 Hz against 82.4069 Hz: +1.955 cents.
+    EXPECT_EQ(fine[2].substr(0, 4), "+1.9");
+    EXPECT_EQ(fine[2].size(), 5U);
+    EXPECT_EQ(fine[3].size(), fine[3].find('.') + 3);
+    EXPECT_GT(std::stod(fine[4]), 1.0);
+}
+
+TEST(MeasureTool, AGuitarStringAndAMeasurementThatNeverEnds) {
+    TempDir dir;
+    WavLayout layout;
+    layout.samples = Struck(247.5, 3, 0);  // no quiet block: still open
+    WriteFile(dir / "b3.wav", WavBytes(layout));
+    const ToolRun r = Measure({"--string", "23", (dir / "b3.wav").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    EXPECT_EQ(lines.front(), "note\tSi\t3\t246.94Hz");
+    EXPECT_EQ(lines[lines.size() - 2], "result\t...Hz");
+    EXPECT_EQ(lines.back(), "fine\t-");
+}
+
+TEST(MeasureTool, SilentBlocksHaveNoEstimate) {
+    TempDir dir;
+    WavLayout layout;
+    layout.samples.assign(4096, 128);
+    WriteFile(dir / "silence.wav", WavBytes(layout));
+    const ToolRun r = Measure({"--key", "0", "--octave", "4", (dir / "silence.wav").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 5U);
+    EXPECT_EQ(lines[2], "0\t0\t29\t36\t29\t-\t0");
+    EXPECT_EQ(lines[4], "fine\t-");
+}
+
+}  // namespace
+}  // namespace harmolune

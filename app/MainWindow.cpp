@@ -139,7 +139,7 @@ void MainWindow::Show(const NoteChoice& choice) {
 }
 
 void MainWindow::OnSample() {
-    if (cycle_.Arm(referenceText_, tone_.CurrentNote())) {
+    if (cycle_.Arm(referenceText_, tone_.CurrentNote(), decimalSeparator_)) {
         // The fine measurement names the note it measures, e.g. "Mi 2".
         armedNoteName_ = (c_.label2->text() + ' ' + c_.label3->text()).toStdString();
         ShowMeasurement();
@@ -173,8 +173,8 @@ void MainWindow::OnBlocksReady() {
 }
 
 void MainWindow::ShowMeasurement() {
-    if (cycle_.Label1() != shownMeasurement_) {
-        shownMeasurement_ = cycle_.Label1();
+    if (cycle_.MeasuredText() != shownMeasurement_) {
+        shownMeasurement_ = cycle_.MeasuredText();
         c_.label1->setText(Q(shownMeasurement_));
     }
     // The fine measurement goes in Label1's tooltip and accessible

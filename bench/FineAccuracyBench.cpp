@@ -62,8 +62,8 @@ Readings Measure(const std::vector<std::uint8_t>& samples, int midiNote) {
         cycle.Tick(block, reference, ".");
     }
     Readings r;
-    if (cycle.Label1() != "...Hz" && !cycle.Label1().empty()) {
-        r.meanHz = std::stod(cycle.Label1());
+    if (cycle.MeasuredText() != "...Hz" && !cycle.MeasuredText().empty()) {
+        r.meanHz = std::stod(cycle.MeasuredText());
     }
     r.fine = cycle.Fine();
     return r;

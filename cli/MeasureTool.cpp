@@ -205,7 +205,7 @@ void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostrea
         const std::optional<TickReport> r = cycle.Tick(samples, note.referenceText, kSeparator);
         WriteTickRow(out, index, *r, static_cast<long long>(cycle.SamplingState()));
     }
-    out << "result\t" << cycle.Label1() << '\n';
+    out << "result\t" << cycle.MeasuredText() << '\n';
     WriteFineLine(out, cycle.Fine());
 }
 

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "core/Numbers.h"
+#include "core/Pitch.h"
 
 namespace harmolune {
 
@@ -23,7 +24,8 @@ NoteChoice ChooseKey(int key, int octave, std::string_view decimalSeparator) {
     c.octaveText = std::to_string(octave);
     // Equal to 440 * 2^((n - 69) / 12), but evaluated in this order: the
     // rounding of the last bit depends on it.
-    c.frequencyHz = 440 * std::pow(2.0, static_cast<double>(key) / 12 + (octave - 1) - 3.75);
+    c.frequencyHz =
+        kConcertPitchHz * std::pow(2.0, static_cast<double>(key) / 12 + (octave - 1) - 3.75);
     c.referenceText = ReferenceText(c.frequencyHz, decimalSeparator);
     return c;
 }
@@ -47,7 +49,8 @@ NoteChoice ChooseString(int string, std::string_view decimalSeparator) {
         c.note = string + 36;
         c.name = s.tag;
         c.octaveText = std::to_string(string / 12 + 2);
-        c.frequencyHz = 440 * std::pow(2.0, static_cast<double>(string) / 12 + 1 - 3.75);
+        c.frequencyHz =
+            kConcertPitchHz * std::pow(2.0, static_cast<double>(string) / 12 + 1 - 3.75);
         c.referenceText = ReferenceText(c.frequencyHz, decimalSeparator);
         return c;
     }

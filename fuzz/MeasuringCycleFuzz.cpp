@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Block block{};
     block.fill(128);
     FUZZ_CHECK(cycle.SamplingState() == -1.0);
-    FUZZ_CHECK(cycle.Label1().empty());
+    FUZZ_CHECK(cycle.MeasuredText().empty());
 
     FuzzInput in(data, size);
     // The lowest and highest estimate that may have been accepted since the
@@ -127,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int op = 0; op < kMaxOperations && !in.Empty(); ++op) {
         const double stateBefore = cycle.SamplingState();
         const double sumBefore = cycle.FrequencySum();
-        const std::string labelBefore = cycle.Label1();
+        const std::string labelBefore = cycle.MeasuredText();
 
         switch (in.Byte() % 8) {
             case 0: {  // the sampling button
@@ -137,13 +137,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (armed) {
                     FUZZ_CHECK(cycle.SamplingState() == 0.0);
                     FUZZ_CHECK(cycle.FrequencySum() == 0.0);
-                    FUZZ_CHECK(cycle.Label1() == "...Hz");
+                    FUZZ_CHECK(cycle.MeasuredText() == "...Hz");
                     lowest = std::numeric_limits<double>::infinity();
                     highest = -lowest;
                 } else {
                     FUZZ_CHECK(cycle.SamplingState() == stateBefore);
                     FUZZ_CHECK(cycle.FrequencySum() == sumBefore);
-                    FUZZ_CHECK(cycle.Label1() == labelBefore);
+                    FUZZ_CHECK(cycle.MeasuredText() == labelBefore);
                 }
                 break;
             }
@@ -152,10 +152,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 FUZZ_CHECK(cycle.SamplingState() == -1.0);
                 if (stateBefore >= 0.0) {
                     FUZZ_CHECK(cycle.FrequencySum() == 0.0);
-                    FUZZ_CHECK(cycle.Label1().empty());
+                    FUZZ_CHECK(cycle.MeasuredText().empty());
                 } else {
                     FUZZ_CHECK(cycle.FrequencySum() == sumBefore);
-                    FUZZ_CHECK(cycle.Label1() == labelBefore);
+                    FUZZ_CHECK(cycle.MeasuredText() == labelBefore);
                 }
                 break;
             }
@@ -168,7 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     FUZZ_CHECK(!report);
                     FUZZ_CHECK(cycle.SamplingState() == stateBefore);
                     FUZZ_CHECK(cycle.FrequencySum() == sumBefore);
-                    FUZZ_CHECK(cycle.Label1() == labelBefore);
+                    FUZZ_CHECK(cycle.MeasuredText() == labelBefore);
                     break;
                 }
                 FUZZ_CHECK(report);
@@ -203,12 +203,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     FUZZ_CHECK(std::isfinite(fine->cents));
                     FUZZ_CHECK(fine->uncertaintyCents >= 0.0 && fine->seconds > 0.0);
                 }
-                if (cycle.Label1() != labelBefore ||
+                if (cycle.MeasuredText() != labelBefore ||
                     (stateBefore > 2.0 && report->level < harmolune::kSoundThreshold)) {
                     // A result: the state is idle again, the text a mean.
                     FUZZ_CHECK(stateBefore > 2.0);
                     FUZZ_CHECK(state == -1.0);
-                    const double mean = ResultNumber(cycle.Label1(), separator);
+                    const double mean = ResultNumber(cycle.MeasuredText(), separator);
                     FUZZ_CHECK(!std::isnan(mean));
                     FUZZ_CHECK(lowest <= highest);
                     // Two decimals: the text may round half a hundredth away.
@@ -227,7 +227,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(IsWholeState(cycle.SamplingState()));
         FUZZ_CHECK(std::isfinite(cycle.FrequencySum()));
         FUZZ_CHECK(cycle.FrequencySum() >= 0.0);
-        const std::string& label = cycle.Label1();
+        const std::string& label = cycle.MeasuredText();
         FUZZ_CHECK(label.empty() || label == "...Hz" || !std::isnan(ResultNumber(label, '.')) ||
                    !std::isnan(ResultNumber(label, ',')));
     }

@@ -48,13 +48,7 @@ std::mutex& PlannerLock() {
     return lock;
 }
 
-double Cents(double frequencyHz, double referenceHz) {
-    return 1200.0 * std::log2(frequencyHz / referenceHz);
-}
-
 }  // namespace
-
-double EqualTemperedHz(int midiNote) { return 440.0 * std::exp2((midiNote - 69) / 12.0); }
 
 FineEstimator::FineEstimator() {
     const std::lock_guard<std::mutex> lock(PlannerLock());
@@ -202,9 +196,10 @@ bool FineEstimator::EstimateWindow(Estimate& out) {
     const int kBins = length_ / 2 + 1;
     const double kBinHz = static_cast<double>(kSampleRate) / length_;
 
-    const int lowest = std::max(2, static_cast<int>(std::ceil(referenceHz_ * 0.9 / kBinHz)));
+    const int lowest =
+        std::max(2, static_cast<int>(std::ceil(referenceHz_ * kLowerBandFactor / kBinHz)));
     const int highest =
-        std::min(kBins - 3, static_cast<int>(std::floor(referenceHz_ * 1.1 / kBinHz)));
+        std::min(kBins - 3, static_cast<int>(std::floor(referenceHz_ * kUpperBandFactor / kBinHz)));
     if (lowest > highest) {
         return false;
     }
@@ -352,7 +347,7 @@ std::optional<FineReading> FineEstimator::Reading() const {
         Estimate& e = sorted_[i];
         e = estimates_[i];
         const double taper = std::sin(std::numbers::pi * (e.centreBlocks - spanBegin) / spanLength);
-        const bool kept = std::abs(Cents(e.frequencyHz, median)) <= kOutlierCents;
+        const bool kept = std::abs(CentsBetween(e.frequencyHz, median)) <= kOutlierCents;
         e.power = kept ? std::sqrt(estimates_[i].power) * taper * taper : 0.0;
         weightSum += e.power;
         timeSum += e.power * e.centreBlocks;
@@ -377,11 +372,11 @@ std::optional<FineReading> FineEstimator::Reading() const {
     }
     FineReading r;
     r.frequencyHz = frequencySum / kernelSum;
-    r.cents = Cents(r.frequencyHz, referenceHz_);
+    r.cents = CentsBetween(r.frequencyHz, referenceHz_);
     // How far the pitch strays, with the same weights, over the span.
     double spread = 0.0;
     for (int i = 0; i < count_; ++i) {
-        const double d = Cents(sorted_[i].frequencyHz, r.frequencyHz);
+        const double d = CentsBetween(sorted_[i].frequencyHz, r.frequencyHz);
         spread += sorted_[i].power * d * d;
     }
     r.uncertaintyCents = std::sqrt(spread / kernelSum);

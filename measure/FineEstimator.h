@@ -26,6 +26,7 @@
 #include <string_view>
 
 #include "core/Block.h"
+#include "core/Pitch.h"
 
 namespace harmolune {
 
@@ -36,9 +37,6 @@ struct FineReading {
     double seconds = 0.0;           // the span of sound it used
     bool final = false;             // false while the note is still being followed
 };
-
-// 440 × 2^((note − 69) / 12), in hertz.
-double EqualTemperedHz(int midiNote);
 
 class FineEstimator {
   public:

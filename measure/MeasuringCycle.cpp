@@ -44,14 +44,14 @@ std::optional<double> NeighbourEstimate(int peakBin, double magnitudeBelow, doub
 void Measurement::Arm() {
     samplingState_ = 0.0;
     frequencySum_ = 0.0;
-    label1_ = kPlaceholderText;
+    measuredText_ = kPlaceholderText;
 }
 
 void Measurement::NoteChosen() {
     if (samplingState_ >= 0.0) {
         samplingState_ = -1.0;
         frequencySum_ = 0.0;
-        label1_.clear();
+        measuredText_.clear();
     }
 }
 
@@ -68,15 +68,22 @@ void Measurement::Advance(int level, std::optional<double> estimateHz,
         samplingState_ += 1.0;
     }
     if (samplingState_ > 2.0 && level < kSoundThreshold) {
-        label1_ = FormatFixed(frequencySum_ / (samplingState_ - 1.0), 2, decimalSeparator) + " Hz";
+        measuredText_ =
+            FormatFixed(frequencySum_ / (samplingState_ - 1.0), 2, decimalSeparator) + " Hz";
         samplingState_ = -1.0;
     }
 }
 
 MeasuringCycle::MeasuringCycle()
-    : fourier_(std::make_unique<Fourier>()), fine_(std::make_unique<FineEstimator>()) {}
+    : fourier_(std::make_unique<Fourier>()), fine_(std::make_unique<FineEstimator>()) {
+    // Room for any reference the notes give, so that choosing one does not
+    // allocate.
+    referenceText_.reserve(32);
+    referenceSeparator_.reserve(8);
+}
 
-bool MeasuringCycle::Arm(std::string_view referenceText, std::optional<int> midiNote) {
+bool MeasuringCycle::Arm(std::string_view referenceText, std::optional<int> midiNote,
+                         std::string_view decimalSeparator) {
     if (referenceText.empty()) {
         return false;
     }
@@ -87,8 +94,8 @@ bool MeasuringCycle::Arm(std::string_view referenceText, std::optional<int> midi
     } else {
         // The displayed reference is rounded to 0.01 Hz: far nearer its own
         // note than any other.
-        const double hz = ReadLeadingNumber(referenceText, ".");
-        const double note = 69.0 + 12.0 * std::log2(hz / 440.0);
+        const double hz = ReadLeadingNumber(referenceText, decimalSeparator);
+        const double note = MidiNoteOf(hz);
         armedNote_ = note >= -0.5 && note < 127.5 ? static_cast<int>(std::lround(note)) : -1;
     }
     return true;
@@ -127,7 +134,12 @@ std::optional<TickReport> MeasuringCycle::Tick(const Block& samples, std::string
 
     TickReport report;
     report.level = BlockLevel(samples);
-    report.band = SearchBand(ReadLeadingNumber(referenceText, decimalSeparator));
+    if (referenceText != referenceText_ || decimalSeparator != referenceSeparator_) {
+        referenceText_.assign(referenceText);
+        referenceSeparator_.assign(decimalSeparator);
+        band_ = SearchBand(ReadLeadingNumber(referenceText, decimalSeparator));
+    }
+    report.band = band_;
     if (report.band) {
         int peak = f.FindPeak(report.band->first, report.band->last);
         if (peak < 1) {

@@ -11,13 +11,12 @@
 #include <string_view>
 
 #include "core/Block.h"
+#include "core/Pitch.h"
 #include "measure/FineEstimator.h"
 #include "spectrum/Fourier.h"
 
 namespace harmolune {
 
-inline constexpr double kLowerBandFactor = 0.9;
-inline constexpr double kUpperBandFactor = 1.1;
 inline constexpr int kSoundThreshold = 32;   // level 32 or more is sound
 inline constexpr int kLoudnessCeiling = 90;  // level 91 or more is not accepted
 inline constexpr std::string_view kPlaceholderText = "...Hz";
@@ -54,13 +53,14 @@ class Measurement {
     double SamplingState() const { return samplingState_; }
     // Sum of the accepted estimates, in hertz.
     double FrequencySum() const { return frequencySum_; }
-    // What the measured-frequency display shows: "", "...Hz" or e.g. "441.00 Hz".
-    const std::string& Label1() const { return label1_; }
+    // What the measured-frequency display (Label1) shows: "", "...Hz" or
+    // e.g. "441.00 Hz".
+    const std::string& MeasuredText() const { return measuredText_; }
 
   private:
     double samplingState_ = -1.0;
     double frequencySum_ = 0.0;
-    std::string label1_;
+    std::string measuredText_;
 };
 
 // What one block gave, for the command-line tool and the tests.
@@ -76,11 +76,12 @@ class MeasuringCycle {
     MeasuringCycle();
 
     // The click on the sampling button. referenceText is the reference display's
-    // text; an empty one means no note is chosen: nothing changes and false is
-    // returned, for the caller to say so. midiNote is the chosen note, which
-    // the fine measurement follows; without it, the note nearest to the
-    // reference text is taken.
-    bool Arm(std::string_view referenceText, std::optional<int> midiNote = std::nullopt);
+    // text, written with decimalSeparator; an empty one means no note is
+    // chosen: nothing changes and false is returned, for the caller to say so.
+    // midiNote is the chosen note, which the fine measurement follows; without
+    // it, the note nearest to the reference text is taken.
+    bool Arm(std::string_view referenceText, std::optional<int> midiNote = std::nullopt,
+             std::string_view decimalSeparator = ".");
 
     // Another note was chosen: an open measurement is dropped, with its fine
     // measurement; after a result, the fine measurement stops there.
@@ -92,7 +93,8 @@ class MeasuringCycle {
 
     // One block. referenceText is the reference display's text, written with
     // decimalSeparator, which the result is written with too. With an empty
-    // reference nothing happens and nullopt is returned.
+    // reference nothing happens and nullopt is returned. The text changes only
+    // when a note is chosen: it is read once, and its band kept until then.
     std::optional<TickReport> Tick(const Block& samples, std::string_view referenceText,
                                    std::string_view decimalSeparator);
 
@@ -103,9 +105,10 @@ class MeasuringCycle {
     // analyse such a block.
     bool Inert(const Block& samples) const;
     double FrequencySum() const { return measurement_.FrequencySum(); }
-    const std::string& Label1() const { return measurement_.Label1(); }
+    // What the measured-frequency display (Label1) shows.
+    const std::string& MeasuredText() const { return measurement_.MeasuredText(); }
 
-    // The fine measurement of the note, beside the mean of Label1: it starts
+    // The fine measurement of the note, beside the mean of the measured text: it starts
     // with the count, leaves out the attack and follows the note through its
     // decay, also below the accepted levels and after the result is shown.
     std::optional<FineReading> Fine() const { return fine_->Reading(); }
@@ -115,6 +118,10 @@ class MeasuringCycle {
     std::unique_ptr<FineEstimator> fine_;  // 0.5 MiB, made once
     Measurement measurement_;
     int armedNote_ = -1;  // MIDI key number of the note measured, -1 for none
+    // The reference text last read, with its separator, and the band it gives.
+    std::string referenceText_;
+    std::string referenceSeparator_;
+    std::optional<Band> band_;
 };
 
 }  // namespace harmolune

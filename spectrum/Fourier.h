@@ -9,6 +9,8 @@
 #include <array>
 #include <cstdint>
 
+#include "core/Block.h"
+
 namespace harmolune {
 
 struct Complex {
@@ -16,7 +18,8 @@ struct Complex {
     double Im = 0.0;
 };
 
-inline constexpr int kSpectrumSize = 4096;
+// One transform per block: as many bins as samples.
+inline constexpr int kSpectrumSize = kFrameLength;
 
 // Number of index bits of n: floor(ln n / ln 2). n must be at least 1.
 std::uint8_t BitCount(int n);

@@ -113,7 +113,7 @@ class WindowSoak {
         ASSERT_EQ(C().hScroll1->value(), octave_);
         ASSERT_EQ(C().text1->text(), QString::number(octave_));
         const QString label1 = C().label1->text();
-        ASSERT_EQ(label1.toStdString(), window_.Cycle().Label1());
+        ASSERT_EQ(label1.toStdString(), window_.Cycle().MeasuredText());
         if (!last_) {
             ASSERT_EQ(C().label2->text(), "");
             ASSERT_EQ(C().label4->text(), "");

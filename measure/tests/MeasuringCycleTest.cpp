@@ -117,14 +117,14 @@ TEST_P(MeasurementRules, Row) {
     const RuleCase& c = GetParam();
     Measurement m = InState(c.stateBefore);
     const double sumBefore = m.FrequencySum();
-    const std::string labelBefore = m.Label1();
+    const std::string labelBefore = m.MeasuredText();
     m.Advance(c.level, 442.0, ".");
     EXPECT_EQ(m.SamplingState(), c.stateAfter);
     EXPECT_EQ(m.FrequencySum(), c.added ? sumBefore + 442.0 : sumBefore);
     if (c.resultShown) {
-        EXPECT_EQ(m.Label1(), "440.00 Hz");
+        EXPECT_EQ(m.MeasuredText(), "440.00 Hz");
     } else {
-        EXPECT_EQ(m.Label1(), labelBefore);
+        EXPECT_EQ(m.MeasuredText(), labelBefore);
     }
 }
 
@@ -152,11 +152,11 @@ INSTANTIATE_TEST_SUITE_P(StateTable, MeasurementRules,
 TEST(Measurement, TwoEstimatesThenQuietShowTheirMean) {
     Measurement m;
     m.Arm();
-    EXPECT_EQ(m.Label1(), "...Hz");
+    EXPECT_EQ(m.MeasuredText(), "...Hz");
     m.Advance(50, 440.0, ",");
     m.Advance(50, 442.0, ",");
     m.Advance(5, std::nullopt, ",");
-    EXPECT_EQ(m.Label1(), "441,00 Hz");
+    EXPECT_EQ(m.MeasuredText(), "441,00 Hz");
     EXPECT_EQ(m.SamplingState(), -1);
     EXPECT_EQ(m.FrequencySum(), 882.0);  // kept until the next arming
 }
@@ -168,7 +168,7 @@ TEST(Measurement, ALoudFirstBlockIsNotAveraged) {
     m.Advance(50, 440.0, ".");
     m.Advance(50, 441.0, ".");
     m.Advance(10, 300.0, ".");
-    EXPECT_EQ(m.Label1(), "440.50 Hz");
+    EXPECT_EQ(m.MeasuredText(), "440.50 Hz");
 }
 
 TEST(Measurement, QuietAfterOneEstimateWaitsAndResumes) {
@@ -179,10 +179,10 @@ TEST(Measurement, QuietAfterOneEstimateWaitsAndResumes) {
         m.Advance(3, 440.0, ".");
     }
     EXPECT_EQ(m.SamplingState(), 2);
-    EXPECT_EQ(m.Label1(), "...Hz");
+    EXPECT_EQ(m.MeasuredText(), "...Hz");
     m.Advance(40, 444.0, ".");
     m.Advance(2, 0.0, ".");
-    EXPECT_EQ(m.Label1(), "442.00 Hz");
+    EXPECT_EQ(m.MeasuredText(), "442.00 Hz");
 }
 
 TEST(Measurement, AfterAResultNothingChangesUntilArmedAgain) {
@@ -191,15 +191,15 @@ TEST(Measurement, AfterAResultNothingChangesUntilArmedAgain) {
     m.Advance(50, 440.0, ".");
     m.Advance(50, 440.0, ".");
     m.Advance(0, std::nullopt, ".");
-    ASSERT_EQ(m.Label1(), "440.00 Hz");
+    ASSERT_EQ(m.MeasuredText(), "440.00 Hz");
     m.Advance(50, 300.0, ".");
     m.Advance(50, 300.0, ".");
     m.Advance(0, std::nullopt, ".");
-    EXPECT_EQ(m.Label1(), "440.00 Hz");
+    EXPECT_EQ(m.MeasuredText(), "440.00 Hz");
     m.Arm();
     EXPECT_EQ(m.SamplingState(), 0);
     EXPECT_EQ(m.FrequencySum(), 0);
-    EXPECT_EQ(m.Label1(), "...Hz");
+    EXPECT_EQ(m.MeasuredText(), "...Hz");
 }
 
 TEST(Measurement, ABlockWithoutEstimateDoesNotCount) {
@@ -220,7 +220,7 @@ TEST(Measurement, ChoosingANoteDropsAnOpenMeasurementOnly) {
     counting.NoteChosen();
     EXPECT_EQ(counting.SamplingState(), -1);
     EXPECT_EQ(counting.FrequencySum(), 0);
-    EXPECT_EQ(counting.Label1(), "");
+    EXPECT_EQ(counting.MeasuredText(), "");
 
     Measurement done;
     done.Arm();
@@ -228,14 +228,14 @@ TEST(Measurement, ChoosingANoteDropsAnOpenMeasurementOnly) {
     done.Advance(50, 440.0, ".");
     done.Advance(0, std::nullopt, ".");
     done.NoteChosen();
-    EXPECT_EQ(done.Label1(), "440.00 Hz");
+    EXPECT_EQ(done.MeasuredText(), "440.00 Hz");
 }
 
 TEST(MeasuringCycle, ArmingWithoutANoteChangesNothing) {
     MeasuringCycle cycle;
     EXPECT_FALSE(cycle.Arm(""));
     EXPECT_EQ(cycle.SamplingState(), -1);
-    EXPECT_EQ(cycle.Label1(), "");
+    EXPECT_EQ(cycle.MeasuredText(), "");
     EXPECT_FALSE(cycle.Tick(Tone(440, 50), "", "."));
 }
 
@@ -328,15 +328,15 @@ TEST(MeasuringCycle, DecimalCommaIsReadBackWithTheSeparatorThatWroteIt) {
 TEST(MeasuringCycle, AWholeMeasurementOfAPureToneReadsItsFrequency) {
     MeasuringCycle cycle;
     ASSERT_TRUE(cycle.Arm("440.00Hz"));
-    EXPECT_EQ(cycle.Label1(), "...Hz");
+    EXPECT_EQ(cycle.MeasuredText(), "...Hz");
     for (int i = 0; i < 4; ++i) {
         cycle.Tick(Tone(441.3, 60, 0.7 * i), "440.00Hz", ".");
     }
     EXPECT_EQ(cycle.SamplingState(), 5);
     cycle.Tick(Silence(), "440.00Hz", ".");
     EXPECT_EQ(cycle.SamplingState(), -1);
-    ASSERT_EQ(cycle.Label1().substr(cycle.Label1().size() - 3), " Hz");
-    EXPECT_NEAR(std::stod(cycle.Label1()), 441.3, 0.3);
+    ASSERT_EQ(cycle.MeasuredText().substr(cycle.MeasuredText().size() - 3), " Hz");
+    EXPECT_NEAR(std::stod(cycle.MeasuredText()), 441.3, 0.3);
 }
 
 // The window skips the blocks the cycle calls inert. A cycle that skips them
@@ -383,7 +383,7 @@ TEST(MeasuringCycle, SkippingInertBlocksChangesNoReading) {
         SCOPED_TRACE("block " + std::to_string(i));
         ASSERT_EQ(skipping.SamplingState(), all.SamplingState());
         ASSERT_EQ(skipping.FrequencySum(), all.FrequencySum());
-        ASSERT_EQ(skipping.Label1(), all.Label1());
+        ASSERT_EQ(skipping.MeasuredText(), all.MeasuredText());
         const std::optional<FineReading> a = all.Fine();
         const std::optional<FineReading> b = skipping.Fine();
         ASSERT_EQ(b.has_value(), a.has_value());

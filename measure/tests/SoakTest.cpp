@@ -308,7 +308,7 @@ class Soaker {
         counts_.badStates += IsWholeState(cycle_.SamplingState()) ? 0 : 1;
         const double sum = cycle_.FrequencySum();
         counts_.badSums += std::isfinite(sum) && sum >= 0 ? 0 : 1;
-        counts_.badLabels += IsLabelText(cycle_.Label1()) ? 0 : 1;
+        counts_.badLabels += IsLabelText(cycle_.MeasuredText()) ? 0 : 1;
     }
 
     // One measurement of a clean tone: choose, arm, an optional first block
@@ -323,17 +323,17 @@ class Soaker {
         for (std::uint32_t i = 0; i < accepted; ++i) {
             Tick(note.accepted[random_.Below(4)], note.referenceText, note.separator);
         }
-        const bool openBeforeQuiet = cycle_.Label1() == kPlaceholderText;
+        const bool openBeforeQuiet = cycle_.MeasuredText() == kPlaceholderText;
         Tick(note.quiet, note.referenceText, note.separator);
         ++counts_.measurements;
         if (!openBeforeQuiet || cycle_.SamplingState() != -1.0 ||
-            cycle_.Label1() == kPlaceholderText) {
+            cycle_.MeasuredText() == kPlaceholderText) {
             ++counts_.unfinished;
             return;
         }
         // A clean tone from E2 up measures within a few hundredths of a bin
         // (8 Hz); a wrong mean or a wrong bin is off by far more.
-        const double error = std::fabs(LabelNumber(cycle_.Label1()) - note.frequencyHz);
+        const double error = std::fabs(LabelNumber(cycle_.MeasuredText()) - note.frequencyHz);
         counts_.worstErrorHz = std::fmax(counts_.worstErrorHz, error);
         counts_.wrongResults += error <= 0.5 ? 0 : 1;
     }

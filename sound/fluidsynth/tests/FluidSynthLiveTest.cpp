@@ -96,8 +96,8 @@ TEST_P(FluidSynthLive, AClickIsHeardAtItsPitch) {
 
     EXPECT_EQ(err, "");
     ASSERT_LT(cycle.SamplingState(), 0) << "the measurement never closed";
-    EXPECT_NEAR(std::stod(cycle.Label1()), n.expectedHz, n.toleranceHz)
-        << cycle.Label1() << '\n'
+    EXPECT_NEAR(std::stod(cycle.MeasuredText()), n.expectedHz, n.toleranceHz)
+        << cycle.MeasuredText() << '\n'
         << kTickTableHeader << trace.str();
 }
 

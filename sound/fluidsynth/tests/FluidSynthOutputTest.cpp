@@ -50,7 +50,7 @@ double MeasureTone(FluidSynthOutput& synth, const NoteChoice& note) {
     for (int b = 0; b < 64; ++b) {
         cycle.Tick(RenderBlock(synth), note.referenceText, ".");
         if (cycle.SamplingState() < 0) {
-            return std::stod(cycle.Label1());
+            return std::stod(cycle.MeasuredText());
         }
     }
     return std::nan("");

@@ -42,12 +42,6 @@ package: build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
-# The test programs whose code runs on more than one thread: the hand-over
-# ring, the capture backend and the synthesiser's stream against the private
-# sound server, and the server that dies and comes back.
-TSAN_TESTS ?= sound/sound-tests sound/pulse/pulse-capture-tests sound/pulse/pulse-failure-tests \
-  sound/pulse/pulse-device-tests \
-  sound/fluidsynth/fluidsynth-live-tests
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= $(notdir $(wildcard fuzz/corpus/*))
 ASAN_OPTS = detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1
@@ -62,16 +56,15 @@ test-sanitize: deps
 	$(CMAKE) -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHARMOLUNE_SANITIZE=ON -DHARMOLUNE_BENCHMARKS=OFF
 	$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
 	$(SANITIZER_ENV) scripts/run-tests.sh $(ASAN_BUILD) $(CTEST_ARGS)
-	$(CMAKE) -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHARMOLUNE_TSAN=ON -DHARMOLUNE_BENCHMARKS=OFF
-	@# Only the programs this tree defines (the sound ones need HARMOLUNE_SOUND).
-	@targets=$$($(CMAKE) --build $(TSAN_BUILD) --target help | sed -n 's/^\.\.\. //p'); \
-	  for t in $(TSAN_TESTS); do if echo "$$targets" | grep -qx "$${t##*/}"; then echo "$$t"; fi; done \
-	  > $(TSAN_BUILD)/tsan-tests.txt
-	$(CMAKE) --build $(TSAN_BUILD) -j $(JOBS) --target $$(sed 's|.*/||' $(TSAN_BUILD)/tsan-tests.txt)
-	@bash -c 'source scripts/sound-server.sh && start_sound_server && \
-	  for t in $$(cat $(TSAN_BUILD)/tsan-tests.txt); do echo "== $(TSAN_BUILD)/$$t"; \
-	    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan.supp \
-	    $(TSAN_BUILD)/$$t || exit 1; done'
+	@# The tests whose code runs on more than one thread (CTest label
+	@# "threads"): the hand-over ring, the capture backend and the
+	@# synthesiser's stream against the private sound server, and the server
+	@# that dies and comes back. None needs the window.
+	$(CMAKE) -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHARMOLUNE_TSAN=ON \
+	  -DHARMOLUNE_BENCHMARKS=OFF -DHARMOLUNE_GUI=OFF
+	$(CMAKE) --build $(TSAN_BUILD) -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/scripts/tsan.supp \
+	  HARMOLUNE_SOUND_SERVERS=pulseaudio scripts/run-tests.sh $(TSAN_BUILD) -L threads
 
 # clang-tidy (.clang-tidy) and cppcheck over every source of the project in
 # $(BUILD)'s compile_commands.json; any finding fails.
@@ -90,7 +83,7 @@ format-check:
 # $(FUZZ_BUILD)/corpus/, crashes to $(FUZZ_BUILD)/crashes/.
 fuzz: deps
 	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DBUILD_TESTING=OFF -DHARMOLUNE_BENCHMARKS=OFF -DHARMOLUNE_SOUND=OFF \
+	  -DBUILD_TESTING=OFF -DHARMOLUNE_BENCHMARKS=OFF -DHARMOLUNE_SOUND=OFF -DHARMOLUNE_GUI=OFF \
 	  "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
 	$(CMAKE) --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz-,$(FUZZ_TARGETS))
 	@mkdir -p $(FUZZ_BUILD)/crashes
@@ -104,4 +97,4 @@ fuzz: deps
 	  scripts/fuzz-coverage.sh $(FUZZ_BUILD)/fuzz/fuzz-$$t $(FUZZ_BUILD)/corpus/$$t fuzz/corpus/$$t; done
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -73,8 +73,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # package provides /usr/share/sounds/sf2/default-GM.sf2.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "timgm6mb-soundfont | fluid-soundfont-gm")
-# The reference tone and the capture go through a sound server when there is
-# one; ALSA alone also works.
+# The reference tone and the capture go through the sound server; without one
+# the window still shows its notes, silent and without measurement.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "testing/Files.h"
+
 namespace harmolune::testing {
 
 // scripts/run-tests.sh exports this with PULSE_SERVER once its server answers.
@@ -35,13 +37,6 @@ inline bool HaveTestSoundServer() {
             GTEST_SKIP() << "needs the private sound server of scripts/run-tests.sh"; \
         }                                                                             \
     } while (false)
-
-inline std::string ReadWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Sets an environment variable for the life of the object.
 class ScopedEnvironment {

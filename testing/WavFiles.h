@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/Files.h"
+
 namespace harmolune::testing {
 
 struct WavLayout {
@@ -62,30 +64,5 @@ inline std::string WavBytes(const WavLayout& w) {
     Put32(file, static_cast<std::uint32_t>(body.size()));
     return file + body;
 }
-
-inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-// A temporary folder removed with the object.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "harmolune-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-  private:
-    std::filesystem::path path_;
-};
 
 }  // namespace harmolune::testing

@@ -23,36 +23,14 @@
 #include "app/MainWindow.h"
 #include "sound/BlockRing.h"
 #include "sound/CaptureDevice.h"
+#include "testing/Files.h"
 #include "testing/RecordingMidiOutput.h"
 
 namespace harmolune::testing_window {
 
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "harmolune-window-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempFolder() { std::filesystem::remove_all(path_); }
-    std::string File(const std::string& name = "Harmolune.ini") const {
-        return (path_ / name).string();
-    }
-
-  private:
-    std::filesystem::path path_;
-};
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using ::harmolune::testing::ReadFile;
+using ::harmolune::testing::TempDir;
+using ::harmolune::testing::WriteFile;
 
 // Starts at once and keeps the ring, into which the test pushes blocks.
 class FeedingCapture final : public CaptureDevice {

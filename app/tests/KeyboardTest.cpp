@@ -35,7 +35,7 @@ int TabsTo(const std::string& name) {
     return -1;
 }
 
-class KeyboardTest : public testing::Test {
+class KeyboardTest : public ::testing::Test {
   protected:
     void Start() {
         window = std::make_unique<MainWindow>(midi, capture, settings);
@@ -58,7 +58,7 @@ class KeyboardTest : public testing::Test {
     }
     const Controls& C() { return window->Widgets(); }
 
-    TempFolder folder;
+    TempDir folder;
     std::string settings = folder.File();
     RecordingMidiOutput midi;
     FeedingCapture capture;
@@ -97,7 +97,7 @@ struct PressCase {
 
 void PrintTo(const PressCase& c, std::ostream* os) { *os << c.button << " key " << c.key; }
 
-class KeyboardPress : public KeyboardTest, public testing::WithParamInterface<PressCase> {};
+class KeyboardPress : public KeyboardTest, public ::testing::WithParamInterface<PressCase> {};
 
 TEST_P(KeyboardPress, PlaysTheFocusedNoteAsAClickDoes) {
     Start();
@@ -116,55 +116,55 @@ TEST_P(KeyboardPress, PlaysTheFocusedNoteAsAClickDoes) {
 // The texts and messages of the same notes clicked (under C settings): the
 // program change, the bank select, the note-off of key 0, the note-on.
 INSTANTIATE_TEST_SUITE_P(Keyboard, KeyboardPress,
-                         testing::Values(PressCase{"Clavier_9",
-                                                   Qt::Key_Space,
-                                                   {},
-                                                   4,
-                                                   "La",
-                                                   "4",
-                                                   "440.00Hz",
-                                                   {0xC0, 0x3C20B0, 0x0080, 0x7F4590}},
-                                         PressCase{"Clavier_0",
-                                                   Qt::Key_Return,
-                                                   {},
-                                                   -1,
-                                                   "Do",
-                                                   "-1",
-                                                   "8.18Hz",
-                                                   {0xC0, 0x3C20B0, 0x0080, 0x7F0090}},
-                                         PressCase{"Clavier_10",
-                                                   Qt::Key_Enter,
-                                                   Qt::KeypadModifier,
-                                                   3,
-                                                   "Sib",
-                                                   "3",
-                                                   "233.08Hz",
-                                                   {0xC0, 0x3C20B0, 0x0080, 0x7F3A90}},
-                                         PressCase{"Clavier_11",
-                                                   Qt::Key_Space,
-                                                   {},
-                                                   8,
-                                                   "Si",
-                                                   "8",
-                                                   "7902.13Hz",
-                                                   {0xC0, 0x3C20B0, 0x0080, 0x7F7790}},
-                                         PressCase{"Corde_4",
-                                                   Qt::Key_Space,
-                                                   {},
-                                                   3,
-                                                   "Mi",
-                                                   "2",
-                                                   "82.41Hz",
-                                                   {0x19C0, 0x3C20B0, 0x0080, 0x7F2890}},
-                                         PressCase{"Corde_28",
-                                                   Qt::Key_Return,
-                                                   {},
-                                                   3,
-                                                   "Mi",
-                                                   "4",
-                                                   "329.63Hz",
-                                                   {0x19C0, 0x3C20B0, 0x0080, 0x7F4090}}),
-                         [](const testing::TestParamInfo<PressCase>& info) {
+                         ::testing::Values(PressCase{"Clavier_9",
+                                                     Qt::Key_Space,
+                                                     {},
+                                                     4,
+                                                     "La",
+                                                     "4",
+                                                     "440.00Hz",
+                                                     {0xC0, 0x3C20B0, 0x0080, 0x7F4590}},
+                                           PressCase{"Clavier_0",
+                                                     Qt::Key_Return,
+                                                     {},
+                                                     -1,
+                                                     "Do",
+                                                     "-1",
+                                                     "8.18Hz",
+                                                     {0xC0, 0x3C20B0, 0x0080, 0x7F0090}},
+                                           PressCase{"Clavier_10",
+                                                     Qt::Key_Enter,
+                                                     Qt::KeypadModifier,
+                                                     3,
+                                                     "Sib",
+                                                     "3",
+                                                     "233.08Hz",
+                                                     {0xC0, 0x3C20B0, 0x0080, 0x7F3A90}},
+                                           PressCase{"Clavier_11",
+                                                     Qt::Key_Space,
+                                                     {},
+                                                     8,
+                                                     "Si",
+                                                     "8",
+                                                     "7902.13Hz",
+                                                     {0xC0, 0x3C20B0, 0x0080, 0x7F7790}},
+                                           PressCase{"Corde_4",
+                                                     Qt::Key_Space,
+                                                     {},
+                                                     3,
+                                                     "Mi",
+                                                     "2",
+                                                     "82.41Hz",
+                                                     {0x19C0, 0x3C20B0, 0x0080, 0x7F2890}},
+                                           PressCase{"Corde_28",
+                                                     Qt::Key_Return,
+                                                     {},
+                                                     3,
+                                                     "Mi",
+                                                     "4",
+                                                     "329.63Hz",
+                                                     {0x19C0, 0x3C20B0, 0x0080, 0x7F4090}}),
+                         [](const ::testing::TestParamInfo<PressCase>& info) {
                              return std::string(info.param.button) + "Key" +
                                     std::to_string(info.index);
                          });
@@ -249,7 +249,7 @@ struct FrameCase {
 
 void PrintTo(const FrameCase& c, std::ostream* os) { *os << c.button; }
 
-class FocusFrame : public KeyboardTest, public testing::WithParamInterface<FrameCase> {};
+class FocusFrame : public KeyboardTest, public ::testing::WithParamInterface<FrameCase> {};
 
 // The frame lies 2 to 4 pixels in from the edge; the outline is pixel 0.
 TEST_P(FocusFrame, DrawnInTheContrastingColourOnlyWithTheFocus) {
@@ -271,10 +271,10 @@ TEST_P(FocusFrame, DrawnInTheContrastingColourOnlyWithTheFocus) {
 
 INSTANTIATE_TEST_SUITE_P(
     Keyboard, FocusFrame,
-    testing::Values(FrameCase{"Clavier_9", 0xFFFFFF, 0x000000, {3, 60}},  // white key, low end
-                    FrameCase{"Clavier_1", 0x000000, 0xFFFFFF, {6, 3}},   // black key, top edge
-                    FrameCase{"Corde_19", 0x400000, 0xFFFFFF, {3, 6}}),   // string, left edge
-    [](const testing::TestParamInfo<FrameCase>& info) { return std::string(info.param.button); });
+    ::testing::Values(FrameCase{"Clavier_9", 0xFFFFFF, 0x000000, {3, 60}},  // white key, low end
+                      FrameCase{"Clavier_1", 0x000000, 0xFFFFFF, {6, 3}},   // black key, top edge
+                      FrameCase{"Corde_19", 0x400000, 0xFFFFFF, {3, 6}}),   // string, left edge
+    [](const ::testing::TestParamInfo<FrameCase>& info) { return std::string(info.param.button); });
 
 TEST_F(KeyboardTest, TheReadOutIsHighlightedWhileTheSelectorHasTheFocus) {
     Start();

@@ -56,7 +56,7 @@ const Placement kPlacements[] = {
     {"Command2", "Frame1", 120, 180, 3195, 315},    {"Command0", "Frame1", 3420, 180, 735, 315},
 };
 
-class LayoutTest : public testing::Test {
+class LayoutTest : public ::testing::Test {
   protected:
     RecordingMidiOutput midi;
     NoCapture capture;

@@ -18,7 +18,7 @@ QString Separator() {
     return locale != nullptr && std::string(locale).starts_with("fr") ? "," : ".";
 }
 
-class LocaleTest : public testing::Test {
+class LocaleTest : public ::testing::Test {
   protected:
     void SetUp() override {
         window = std::make_unique<MainWindow>(midi, capture, folder.File());
@@ -28,7 +28,7 @@ class LocaleTest : public testing::Test {
     }
     QString Text(const char* name) { return window->findChild<QLabel*>(name)->text(); }
 
-    TempFolder folder;
+    TempDir folder;
     RecordingMidiOutput midi;
     FeedingCapture capture;
     std::unique_ptr<MainWindow> window;

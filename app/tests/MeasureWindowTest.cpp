@@ -14,7 +14,7 @@ namespace {
 
 using namespace testing_window;
 
-class MeasureWindowTest : public testing::Test {
+class MeasureWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         window = std::make_unique<MainWindow>(midi, capture, folder.File());
@@ -36,7 +36,7 @@ class MeasureWindowTest : public testing::Test {
     QString Label1() { return window->Widgets().label1->text(); }
     double State() { return window->Cycle().SamplingState(); }
 
-    TempFolder folder;
+    TempDir folder;
     RecordingMidiOutput midi;
     FeedingCapture capture;
     std::unique_ptr<MainWindow> window;

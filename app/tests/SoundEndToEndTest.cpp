@@ -94,7 +94,7 @@ TEST_P(SoundEndToEnd, TheClickedNoteIsMeasuredAfterItDiesAway) {
     SKIP_WITHOUT_TEST_SOUND_SERVER();
     const Played& p = GetParam();
     ASSERT_EQ(testing::SetCaptureVolume("150%"), 0);
-    TempFolder folder;
+    TempDir folder;
     FluidSynthOutput synth(TestSoundFontOptions());
     TeeMidiOutput midi(synth);
     PulseCapture capture;
@@ -159,7 +159,7 @@ void ExpectTheNotesStillShow(MainWindow& window) {
 
 TEST(SoundFailure, NoServerShowsLibpulsesTextAndTheWindowStillWorks) {
     const testing::ScopedEnvironment noServer("PULSE_SERVER", "unix:no-such-server/native");
-    TempFolder folder;
+    TempDir folder;
     FluidSynthOutput synth;
     PulseCapture capture;
     SeenBox box;
@@ -191,7 +191,7 @@ TEST(SoundFailure, NoSoundFontIsOneLineAndNoBox) {
     SKIP_WITHOUT_TEST_SOUND_SERVER();
     FluidSynthOptions options;
     options.soundFont = "no-such-folder/none.sf2";
-    TempFolder folder;
+    TempDir folder;
     FluidSynthOutput synth(options);
     PulseCapture capture;
     ::testing::internal::CaptureStderr();
@@ -219,11 +219,11 @@ TEST(SoundFailure, NoSoundFontIsOneLineAndNoBox) {
 // Started again on the same socket, it brings back both the capture and the
 // reference tone: the clicked note is heard and measured.
 TEST(SoundFailure, AServerKilledWhileMeasuringComesBackAndANoteIsMeasuredAgain) {
-    TempFolder serverFolder;
+    TempDir serverFolder;
     harmolune::testing::PrivateSoundServer server(serverFolder.File("server"));
     ASSERT_TRUE(server.WaitUntilReady());
     const testing::ScopedEnvironment ownServer("PULSE_SERVER", server.Address());
-    TempFolder folder;
+    TempDir folder;
     FluidSynthOutput synth;
     PulseCapture capture;
     ::testing::internal::CaptureStderr();

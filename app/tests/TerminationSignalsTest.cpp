@@ -12,10 +12,10 @@ namespace {
 
 using namespace testing_window;
 
-class SignalClose : public testing::TestWithParam<int> {};
+class SignalClose : public ::testing::TestWithParam<int> {};
 
 TEST_P(SignalClose, SavesTheOctaveAndClosesEvenWithHelpOpen) {
-    TempFolder folder;
+    TempDir folder;
     RecordingMidiOutput midi;
     FeedingCapture capture;
     MainWindow window(midi, capture, folder.File());
@@ -35,7 +35,7 @@ TEST_P(SignalClose, SavesTheOctaveAndClosesEvenWithHelpOpen) {
 }
 
 TEST(SignalClose, DuringTheStartUpBoxClosesTheBoxSavesAndShowsNothing) {
-    TempFolder folder;
+    TempDir folder;
     WriteFile(folder.File(), "5 extra\r\nsecond line\r\n");
     RecordingMidiOutput midi;
     FailingCapture capture;
@@ -59,8 +59,8 @@ TEST(SignalClose, DuringTheStartUpBoxClosesTheBoxSavesAndShowsNothing) {
     EXPECT_EQ(midi.closes, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Window, SignalClose, testing::Values(SIGTERM, SIGINT),
-                         [](const testing::TestParamInfo<int>& info) {
+INSTANTIATE_TEST_SUITE_P(Window, SignalClose, ::testing::Values(SIGTERM, SIGINT),
+                         [](const ::testing::TestParamInfo<int>& info) {
                              return std::string(info.param == SIGTERM ? "Sigterm" : "Sigint");
                          });
 

@@ -295,7 +295,7 @@ class WindowSoak {
 };
 
 TEST(WindowSoak, ThousandsOfRandomClicksKeepEveryLabelConsistent) {
-    TempFolder folder;
+    TempDir folder;
     const std::string settings = folder.File();
     std::mt19937 random(20260);
     int savedOctave = kDefaultOctave;
@@ -305,7 +305,7 @@ TEST(WindowSoak, ThousandsOfRandomClicksKeepEveryLabelConsistent) {
     for (int start = 0; start < kStarts; ++start) {
         WindowSoak soak(settings, random);
         soak.Start();
-        if (testing::Test::HasFatalFailure()) {
+        if (::testing::Test::HasFatalFailure()) {
             return;
         }
         // The octave file carries the octave from one start to the next.
@@ -313,7 +313,7 @@ TEST(WindowSoak, ThousandsOfRandomClicksKeepEveryLabelConsistent) {
         for (int step = 0; step < kStepsPerStart; ++step) {
             soak.Step();
             soak.Check(step);
-            if (testing::Test::HasFatalFailure()) {
+            if (::testing::Test::HasFatalFailure()) {
                 return;
             }
         }
@@ -322,7 +322,7 @@ TEST(WindowSoak, ThousandsOfRandomClicksKeepEveryLabelConsistent) {
         cleanResults += soak.cleanResults;
         boxes += soak.boxes;
         soak.Close();
-        if (testing::Test::HasFatalFailure()) {
+        if (::testing::Test::HasFatalFailure()) {
             return;
         }
     }

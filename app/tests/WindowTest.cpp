@@ -15,7 +15,7 @@ namespace {
 
 using namespace testing_window;
 
-class WindowTest : public testing::Test {
+class WindowTest : public ::testing::Test {
   protected:
     void Start(const std::string* fileBytes = nullptr) {
         if (fileBytes != nullptr) {
@@ -31,7 +31,7 @@ class WindowTest : public testing::Test {
     void Click(const char* name) { ClickCentre(*window, Find(name)); }
     QString Label(const char* name) { return static_cast<QLabel*>(Find(name))->text(); }
 
-    TempFolder folder;
+    TempDir folder;
     std::string settings = folder.File();
     RecordingMidiOutput midi;
     FeedingCapture capture;
@@ -46,7 +46,7 @@ struct HitCase {
 
 void PrintTo(const HitCase& c, std::ostream* os) { *os << c.name; }
 
-class KeyHit : public WindowTest, public testing::WithParamInterface<HitCase> {};
+class KeyHit : public WindowTest, public ::testing::WithParamInterface<HitCase> {};
 
 TEST_P(KeyHit, TheKeyOnTopTakesTheClick) {
     Start();
@@ -58,16 +58,16 @@ TEST_P(KeyHit, TheKeyOnTopTakesTheClick) {
 // Keys start at y 60 (900 twips). Black keys are 41 px long, white keys 69.
 INSTANTIATE_TEST_SUITE_P(
     Window, KeyHit,
-    testing::Values(HitCase{"DoSharpOverDo", {24, 70}, "Do#"},  // Do 12..28, Do# 20..32
-                    HitCase{"DoBelowDoSharp", {24, 110}, "Do"},
-                    HitCase{"DoSharpOverRe", {31, 70}, "Do#"},  // Ré 28..44
-                    HitCase{"MibOverMi", {50, 62}, "Mib"},      // Mib 40..52, Mi 44..60
-                    HitCase{"MiBelowMib", {50, 125}, "Mi"},
-                    HitCase{"SolSharpOverLa", {94, 80}, "Sol#"},  // Sol# 86..98, La 92..108
-                    HitCase{"LaBetweenBlackKeys", {100, 90}, "La"},
-                    HitCase{"SibOverSi", {114, 99}, "Sib"},  // Sib 104..116, Si 108..124
-                    HitCase{"SiAtItsRight", {122, 80}, "Si"}),
-    [](const testing::TestParamInfo<HitCase>& info) { return std::string(info.param.name); });
+    ::testing::Values(HitCase{"DoSharpOverDo", {24, 70}, "Do#"},  // Do 12..28, Do# 20..32
+                      HitCase{"DoBelowDoSharp", {24, 110}, "Do"},
+                      HitCase{"DoSharpOverRe", {31, 70}, "Do#"},  // Ré 28..44
+                      HitCase{"MibOverMi", {50, 62}, "Mib"},      // Mib 40..52, Mi 44..60
+                      HitCase{"MiBelowMib", {50, 125}, "Mi"},
+                      HitCase{"SolSharpOverLa", {94, 80}, "Sol#"},  // Sol# 86..98, La 92..108
+                      HitCase{"LaBetweenBlackKeys", {100, 90}, "La"},
+                      HitCase{"SibOverSi", {114, 99}, "Sib"},  // Sib 104..116, Si 108..124
+                      HitCase{"SiAtItsRight", {122, 80}, "Si"}),
+    [](const ::testing::TestParamInfo<HitCase>& info) { return std::string(info.param.name); });
 
 TEST_F(WindowTest, MiddleOfTheScrollBarLandsOnTheReadOut) {
     Start();
@@ -111,7 +111,7 @@ void PrintTo(const KeyCase& c, std::ostream* os) {
     *os << "key " << c.key << " octave " << c.octave;
 }
 
-class KeyClick : public WindowTest, public testing::WithParamInterface<KeyCase> {};
+class KeyClick : public WindowTest, public ::testing::WithParamInterface<KeyCase> {};
 
 TEST_P(KeyClick, ShowsTheNoteAndSoundsIt) {
     Start();
@@ -128,13 +128,13 @@ TEST_P(KeyClick, ShowsTheNoteAndSoundsIt) {
 
 // Expected texts and note-on messages from the note tables (under C settings).
 INSTANTIATE_TEST_SUITE_P(Window, KeyClick,
-                         testing::Values(KeyCase{4, 9, "La", "4", "440.00Hz", 0x7F4590},
-                                         KeyCase{-1, 0, "Do", "-1", "8.18Hz", 0x7F0090},
-                                         KeyCase{8, 11, "Si", "8", "7902.13Hz", 0x7F7790},
-                                         KeyCase{4, 4, "Mi", "4", "329.63Hz", 0x7F4090},
-                                         KeyCase{4, 1, "Do#", "4", "277.18Hz", 0x7F3D90},
-                                         KeyCase{3, 10, "Sib", "3", "233.08Hz", 0x7F3A90}),
-                         [](const testing::TestParamInfo<KeyCase>& info) {
+                         ::testing::Values(KeyCase{4, 9, "La", "4", "440.00Hz", 0x7F4590},
+                                           KeyCase{-1, 0, "Do", "-1", "8.18Hz", 0x7F0090},
+                                           KeyCase{8, 11, "Si", "8", "7902.13Hz", 0x7F7790},
+                                           KeyCase{4, 4, "Mi", "4", "329.63Hz", 0x7F4090},
+                                           KeyCase{4, 1, "Do#", "4", "277.18Hz", 0x7F3D90},
+                                           KeyCase{3, 10, "Sib", "3", "233.08Hz", 0x7F3A90}),
+                         [](const ::testing::TestParamInfo<KeyCase>& info) {
                              return "Key" + std::to_string(info.param.key) + "Octave" +
                                     (info.param.octave < 0 ? "Minus1"
                                                            : std::to_string(info.param.octave));
@@ -150,7 +150,7 @@ struct StringCase {
 
 void PrintTo(const StringCase& c, std::ostream* os) { *os << "string " << c.index; }
 
-class StringClick : public WindowTest, public testing::WithParamInterface<StringCase> {};
+class StringClick : public WindowTest, public ::testing::WithParamInterface<StringCase> {};
 
 TEST_P(StringClick, ShowsTheOpenStringAndSoundsItAsAGuitar) {
     Start();
@@ -164,13 +164,13 @@ TEST_P(StringClick, ShowsTheOpenStringAndSoundsItAsAGuitar) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Window, StringClick,
-                         testing::Values(StringCase{4, "Mi", "2", "82.41Hz", 0x7F2890},
-                                         StringCase{9, "La", "2", "110.00Hz", 0x7F2D90},
-                                         StringCase{14, "Ré", "3", "146.83Hz", 0x7F3290},
-                                         StringCase{19, "Sol", "3", "196.00Hz", 0x7F3790},
-                                         StringCase{23, "Si", "3", "246.94Hz", 0x7F3B90},
-                                         StringCase{28, "Mi", "4", "329.63Hz", 0x7F4090}),
-                         [](const testing::TestParamInfo<StringCase>& info) {
+                         ::testing::Values(StringCase{4, "Mi", "2", "82.41Hz", 0x7F2890},
+                                           StringCase{9, "La", "2", "110.00Hz", 0x7F2D90},
+                                           StringCase{14, "Ré", "3", "146.83Hz", 0x7F3290},
+                                           StringCase{19, "Sol", "3", "196.00Hz", 0x7F3790},
+                                           StringCase{23, "Si", "3", "246.94Hz", 0x7F3B90},
+                                           StringCase{28, "Mi", "4", "329.63Hz", 0x7F4090}),
+                         [](const ::testing::TestParamInfo<StringCase>& info) {
                              return "String" + std::to_string(info.param.index);
                          });
 
@@ -337,7 +337,7 @@ struct StartCase {
 
 void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
 
-class StartWithFile : public WindowTest, public testing::WithParamInterface<StartCase> {};
+class StartWithFile : public WindowTest, public ::testing::WithParamInterface<StartCase> {};
 
 TEST_P(StartWithFile, ShowsTheOctaveItHolds) {
     const StartCase& c = GetParam();
@@ -348,11 +348,11 @@ TEST_P(StartWithFile, ShowsTheOctaveItHolds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Window, StartWithFile,
-    testing::Values(StartCase{"Seven", "7\r\n", 7}, StartCase{"MinusOne", "-1\r\n", -1},
-                    StartCase{"ZeroKeepsTheReadOutAtZero", "0\r\n", 0},
-                    StartCase{"Letters", "octave\r\n", 0}, StartCase{"Empty", "", 3},
-                    StartCase{"OutOfRange", "99\r\n", 8}),
-    [](const testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
+    ::testing::Values(StartCase{"Seven", "7\r\n", 7}, StartCase{"MinusOne", "-1\r\n", -1},
+                      StartCase{"ZeroKeepsTheReadOutAtZero", "0\r\n", 0},
+                      StartCase{"Letters", "octave\r\n", 0}, StartCase{"Empty", "", 3},
+                      StartCase{"OutOfRange", "99\r\n", 8}),
+    [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
 
 TEST_F(WindowTest, TypingIntoTheReadOutChangesNothingSaved) {
     const std::string seven = "7\r\n";

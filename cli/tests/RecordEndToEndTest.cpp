@@ -20,7 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::Child;
-using testing::ReadWholeFile;
+using testing::ReadFile;
 using testing::TempDir;
 
 struct LiveCase {
@@ -78,11 +78,11 @@ TEST_P(RecordEndToEnd, MeasuresThePlayedToneWithinHalfAHertz) {
     Child tool(args, dir / "tool.out", dir / "tool.err");
     std::this_thread::sleep_for(600ms);
     Child player({"paplay", (dir / "tone.wav").string()}, dir / "play.out", dir / "play.err");
-    ASSERT_EQ(player.Wait(), 0) << ReadWholeFile(dir / "play.err");
-    ASSERT_EQ(tool.Wait(), 0) << ReadWholeFile(dir / "tool.err");
+    ASSERT_EQ(player.Wait(), 0) << ReadFile(dir / "play.err");
+    ASSERT_EQ(tool.Wait(), 0) << ReadFile(dir / "tool.err");
 
-    EXPECT_EQ(ReadWholeFile(dir / "tool.err"), "");
-    const std::string out = ReadWholeFile(dir / "tool.out");
+    EXPECT_EQ(ReadFile(dir / "tool.err"), "");
+    const std::string out = ReadFile(dir / "tool.out");
     EXPECT_NEAR(Result(out), c.toneHz, 0.5) << out;
 }
 
@@ -117,13 +117,13 @@ TEST(RecordEndToEndRestart, AServerThatComesBackIsRecordedAgainAndTheToneMeasure
     std::this_thread::sleep_for(1000ms);
     Child player({"paplay", (dir / "tone.wav").string()}, dir / "play.out", dir / "play.err",
                  {pulseServer});
-    ASSERT_EQ(player.Wait(), 0) << ReadWholeFile(dir / "play.err");
-    ASSERT_EQ(tool.Wait(), 0) << ReadWholeFile(dir / "tool.err");
+    ASSERT_EQ(player.Wait(), 0) << ReadFile(dir / "play.err");
+    ASSERT_EQ(tool.Wait(), 0) << ReadFile(dir / "tool.err");
 
-    EXPECT_EQ(ReadWholeFile(dir / "tool.err"),
+    EXPECT_EQ(ReadFile(dir / "tool.err"),
               "harmolune: sound lost: the sound server or the input device went away\n"
               "harmolune: sound back\n");
-    const std::string out = ReadWholeFile(dir / "tool.out");
+    const std::string out = ReadFile(dir / "tool.out");
     EXPECT_NEAR(Result(out), 441.3, 0.5) << out;
 }
 

@@ -15,38 +15,15 @@
 #include <string>
 
 #include "settings/Settings.h"
+#include "testing/Files.h"
 
 namespace harmolune {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "harmolune-settings-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    const fs::path& Path() const { return path_; }
-    std::string File(const std::string& name = "Harmolune.ini") const {
-        return (path_ / name).string();
-    }
-
-  private:
-    fs::path path_;
-};
-
-void Write(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
 
 struct FileCase {
     const char* name;
@@ -56,18 +33,18 @@ struct FileCase {
 
 void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
 
-class LoadFile : public testing::TestWithParam<FileCase> {};
+class LoadFile : public ::testing::TestWithParam<FileCase> {};
 
 TEST_P(LoadFile, GivesTheOctaveOfItsFirstLine) {
     const FileCase& c = GetParam();
-    TempFolder dir;
-    Write(dir.File(), c.bytes);
+    TempDir dir;
+    WriteFile(dir.File(), c.bytes);
     EXPECT_EQ(LoadOctave(dir.File()).octave, c.octave);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, LoadFile,
-    testing::Values(
+    ::testing::Values(
         FileCase{"Seven", "7\r\n", 7}, FileCase{"MinusOne", "-1\r\n", -1},
         FileCase{"Letters", "abc\r\n", 0}, FileCase{"EmptyFirstLine", "\r\n9\r\n", 0},
         FileCase{"HalfGoesDownToEven", "2.5\r\n", 2}, FileCase{"HalfGoesUpToEven", "3.5\r\n", 4},
@@ -86,26 +63,26 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"PastFourKibIsNotRead", std::string(4096, ' ') + "7\r\n", 0},
         FileCase{"DigitWithinFourKib", std::string(4095, ' ') + "7\r\n", 7},
         FileCase{"MegabyteLine", "5" + std::string(1 << 20, 'x'), 5}),
-    [](const testing::TestParamInfo<FileCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<FileCase>& info) { return std::string(info.param.name); });
 
 TEST(Settings, FirstStartCreatesTheFileWithThree) {
-    TempFolder dir;
+    TempDir dir;
     const LoadedOctave loaded = LoadOctave(dir.File());
     EXPECT_EQ(loaded.octave, 3);
     EXPECT_EQ(loaded.note, "");
-    EXPECT_EQ(Read(dir.File()), "3\r\n");
+    EXPECT_EQ(ReadFile(dir.File()), "3\r\n");
 }
 
 TEST(Settings, ZeroByteFileStartsInThreeAndSaysSo) {
-    TempFolder dir;
-    Write(dir.File(), "");
+    TempDir dir;
+    WriteFile(dir.File(), "");
     const LoadedOctave loaded = LoadOctave(dir.File());
     EXPECT_EQ(loaded.octave, 3);
     EXPECT_NE(loaded.note, "");
 }
 
 TEST(Settings, AFolderInPlaceOfTheFileStartsInThree) {
-    TempFolder dir;
+    TempDir dir;
     fs::create_directory(dir.File());
     const LoadedOctave loaded = LoadOctave(dir.File());
     EXPECT_EQ(loaded.octave, 3);
@@ -119,24 +96,24 @@ struct SaveCase {
 
 void PrintTo(const SaveCase& c, std::ostream* os) { *os << c.octave; }
 
-class SaveFile : public testing::TestWithParam<SaveCase> {};
+class SaveFile : public ::testing::TestWithParam<SaveCase> {};
 
 TEST_P(SaveFile, WritesOneLineWithCrLf) {
-    TempFolder dir;
-    Write(dir.File(), "6\r\n2\r\nleft over\r\n");
+    TempDir dir;
+    WriteFile(dir.File(), "6\r\n2\r\nleft over\r\n");
     std::string error;
     const SaveCase& c = GetParam();
     ASSERT_TRUE(SaveOctave(dir.File(), c.octave, error)) << error;
-    EXPECT_EQ(Read(dir.File()), c.bytes);
+    EXPECT_EQ(ReadFile(dir.File()), c.bytes);
     EXPECT_EQ(LoadOctave(dir.File()).octave, c.octave);
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, SaveFile,
-                         testing::Values(SaveCase{-1, "-1\r\n"}, SaveCase{0, "0\r\n"},
-                                         SaveCase{4, "4\r\n"}, SaveCase{8, "8\r\n"}));
+                         ::testing::Values(SaveCase{-1, "-1\r\n"}, SaveCase{0, "0\r\n"},
+                                           SaveCase{4, "4\r\n"}, SaveCase{8, "8\r\n"}));
 
 TEST(Settings, SaveLeavesNoTemporaryFileBehind) {
-    TempFolder dir;
+    TempDir dir;
     std::string error;
     ASSERT_TRUE(SaveOctave(dir.File(), 5, error));
     ASSERT_TRUE(SaveOctave(dir.File(), 6, error));
@@ -150,8 +127,8 @@ TEST(Settings, SaveLeavesNoTemporaryFileBehind) {
 TEST(Settings, SaveReplacesTheFileRatherThanWritingIntoIt) {
     // A rename gives the path a new inode; writing in place would keep the
     // old one, and a crash halfway would leave a half-written file.
-    TempFolder dir;
-    Write(dir.File(), "2\r\n");
+    TempDir dir;
+    WriteFile(dir.File(), "2\r\n");
     struct stat before {};
     ASSERT_EQ(stat(dir.File().c_str(), &before), 0);
     std::string error;
@@ -162,16 +139,16 @@ TEST(Settings, SaveReplacesTheFileRatherThanWritingIntoIt) {
 }
 
 TEST(Settings, SaveCreatesMissingFolders) {
-    TempFolder dir;
+    TempDir dir;
     const std::string path = (dir.Path() / "config/harmolune/Harmolune.ini").string();
     std::string error;
     ASSERT_TRUE(SaveOctave(path, 1, error)) << error;
-    EXPECT_EQ(Read(path), "1\r\n");
+    EXPECT_EQ(ReadFile(path), "1\r\n");
 }
 
 TEST(Settings, FailedSaveExplainsItselfInFrench) {
-    TempFolder dir;
-    Write(dir.File("plain-file"), "x");
+    TempDir dir;
+    WriteFile(dir.File("plain-file"), "x");
     // A folder cannot be made under a regular file, not even by root.
     const std::string path = dir.File("plain-file") + "/Harmolune.ini";
     std::string error;
@@ -212,8 +189,8 @@ int AsAnOrdinaryUser(const std::function<int()>& fn) {
 // Where the folder cannot be written, no temporary file can be made beside
 // the file; a file that can be written is then rewritten in place.
 TEST(Settings, AWritableFileInAReadOnlyFolderIsRewrittenInPlace) {
-    TempFolder dir;
-    Write(dir.File(), "2\r\n");
+    TempDir dir;
+    WriteFile(dir.File(), "2\r\n");
     const ino_t before = Inode(dir.File());
     chmod(dir.File().c_str(), 0666);
     chmod(dir.Path().c_str(), 0555);
@@ -227,14 +204,14 @@ TEST(Settings, AWritableFileInAReadOnlyFolderIsRewrittenInPlace) {
     });
     chmod(dir.Path().c_str(), 0755);
     EXPECT_EQ(saved, 0);
-    EXPECT_EQ(Read(dir.File()), "7\r\n");
+    EXPECT_EQ(ReadFile(dir.File()), "7\r\n");
     EXPECT_EQ(Inode(dir.File()), before);
     EXPECT_EQ(LoadOctave(dir.File()).octave, 7);
 }
 
 TEST(Settings, AReadOnlyFileInAReadOnlyFolderFailsInFrenchThenTheSystemsWords) {
-    TempFolder dir;
-    Write(dir.File(), "2\r\n");
+    TempDir dir;
+    WriteFile(dir.File(), "2\r\n");
     chmod(dir.File().c_str(), 0444);
     chmod(dir.Path().c_str(), 0555);
     const std::string expectedFirstLine =
@@ -255,30 +232,30 @@ TEST(Settings, AReadOnlyFileInAReadOnlyFolderFailsInFrenchThenTheSystemsWords) {
     });
     chmod(dir.Path().c_str(), 0755);
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(Read(dir.File()), "2\r\n");
+    EXPECT_EQ(ReadFile(dir.File()), "2\r\n");
 }
 
 // A Harmolune.ini that is a link, as a user makes to keep the file with the
 // rest of their settings: the save goes to the file it names, and the link
 // stays a link.
 TEST(Settings, ALinkIsWrittenThroughToTheFileItNames) {
-    TempFolder dir;
+    TempDir dir;
     fs::create_directory(dir.Path() / "kept");
     const std::string target = dir.File("kept/Harmolune.ini");
-    Write(target, "2\r\n");
+    WriteFile(target, "2\r\n");
     fs::create_symlink("kept/Harmolune.ini", dir.File());
     EXPECT_EQ(LoadOctave(dir.File()).octave, 2);
     std::string error;
     ASSERT_TRUE(SaveOctave(dir.File(), 6, error)) << error;
     EXPECT_TRUE(fs::is_symlink(dir.File()));
-    EXPECT_EQ(Read(target), "6\r\n");
+    EXPECT_EQ(ReadFile(target), "6\r\n");
     EXPECT_EQ(LoadOctave(dir.File()).octave, 6);
 
     // A link whose file is gone: the first start creates the file it names.
     fs::remove(target);
     EXPECT_EQ(LoadOctave(dir.File()).octave, 3);
     EXPECT_TRUE(fs::is_symlink(dir.File()));
-    EXPECT_EQ(Read(target), "3\r\n");
+    EXPECT_EQ(ReadFile(target), "3\r\n");
     int files = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path() / "kept")) {
         ++files;
@@ -287,13 +264,13 @@ TEST(Settings, ALinkIsWrittenThroughToTheFileItNames) {
 }
 
 TEST(Settings, LivesBesideTheExecutableWhenThatFolderIsWritable) {
-    TempFolder dir;
+    TempDir dir;
     EXPECT_EQ(SettingsPath(dir.Path().string(), "/xdg", "/home/u"), dir.File());
 }
 
 TEST(Settings, UsesAReadableFileBesideTheExecutableEvenInAReadOnlyFolder) {
-    TempFolder dir;
-    Write(dir.File(), "7\r\n");
+    TempDir dir;
+    WriteFile(dir.File(), "7\r\n");
     chmod(dir.Path().c_str(), 0555);
     EXPECT_EQ(SettingsPath(dir.Path().string(), "/xdg", "/home/u"), dir.File());
     chmod(dir.Path().c_str(), 0755);
@@ -312,7 +289,7 @@ TEST(Settings, AnInstalledProgramKeepsItsFileInTheConfigFolder) {
 }
 
 TEST(Settings, ABuildFolderNamedLikeASystemOneKeepsTheFileBeside) {
-    TempFolder dir;
+    TempDir dir;
     for (const char* name : {"usr/bin", "opt", "usrlocal"}) {
         const fs::path exeDir = dir.Path() / name;
         fs::create_directories(exeDir);
@@ -330,11 +307,11 @@ struct FallbackCase {
 
 void PrintTo(const FallbackCase& c, std::ostream* os) { *os << c.name; }
 
-class Fallback : public testing::TestWithParam<FallbackCase> {};
+class Fallback : public ::testing::TestWithParam<FallbackCase> {};
 
 TEST_P(Fallback, GoesToTheConfigFolderWhenBesideTheExecutableIsImpossible) {
     // A folder that does not exist can be written by nobody, root included.
-    TempFolder dir;
+    TempDir dir;
     const std::string exeDir = (dir.Path() / "no-such-folder").string();
     const FallbackCase& c = GetParam();
     const std::string expected =
@@ -342,26 +319,29 @@ TEST_P(Fallback, GoesToTheConfigFolderWhenBesideTheExecutableIsImpossible) {
     EXPECT_EQ(SettingsPath(exeDir, c.xdgConfigHome, c.home), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Settings, Fallback,
-    testing::Values(
-        FallbackCase{"XdgConfigHome", "/cfg", "/home/u", "/cfg/harmolune/Harmolune.ini"},
-        FallbackCase{"XdgWithSlash", "/cfg/", "/home/u", "/cfg/harmolune/Harmolune.ini"},
-        FallbackCase{"UnsetXdgUsesHomeConfig", "", "/home/u",
-                     "/home/u/.config/harmolune/Harmolune.ini"},
-        FallbackCase{"RelativeXdgIsIgnored", "cfg", "/home/u",
-                     "/home/u/.config/harmolune/Harmolune.ini"},
-        FallbackCase{"NoHomeStaysBesideTheExecutable", "", "", ""}),
-    [](const testing::TestParamInfo<FallbackCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Settings, Fallback,
+                         ::testing::Values(FallbackCase{"XdgConfigHome", "/cfg", "/home/u",
+                                                        "/cfg/harmolune/Harmolune.ini"},
+                                           FallbackCase{"XdgWithSlash", "/cfg/", "/home/u",
+                                                        "/cfg/harmolune/Harmolune.ini"},
+                                           FallbackCase{"UnsetXdgUsesHomeConfig", "", "/home/u",
+                                                        "/home/u/.config/harmolune/Harmolune.ini"},
+                                           FallbackCase{"RelativeXdgIsIgnored", "cfg", "/home/u",
+                                                        "/home/u/.config/harmolune/Harmolune.ini"},
+                                           FallbackCase{"NoHomeStaysBesideTheExecutable", "", "",
+                                                        ""}),
+                         [](const ::testing::TestParamInfo<FallbackCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(Settings, FallbackFolderIsCreatedAtFirstStartAndRoundTrips) {
-    TempFolder dir;
+    TempDir dir;
     const std::string exeDir = (dir.Path() / "no-such-folder").string();
     const std::string xdg = (dir.Path() / "xdg").string();
     const std::string path = SettingsPath(exeDir, xdg, "");
     ASSERT_EQ(path, xdg + "/harmolune/Harmolune.ini");
     EXPECT_EQ(LoadOctave(path).octave, 3);
-    EXPECT_EQ(Read(path), "3\r\n");
+    EXPECT_EQ(ReadFile(path), "3\r\n");
     std::string error;
     ASSERT_TRUE(SaveOctave(path, -1, error)) << error;
     EXPECT_EQ(LoadOctave(path).octave, -1);

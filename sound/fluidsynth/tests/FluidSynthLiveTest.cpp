@@ -146,7 +146,7 @@ long ConfiguredSinkLatencyUs(const std::string& server) {
     testing::Child pactl({"pactl", "list", "sinks"}, dir / "sinks.out", dir / "sinks.err",
                          {"PULSE_SERVER=" + server});
     pactl.Wait();
-    std::istringstream lines(testing::ReadWholeFile(dir / "sinks.out"));
+    std::istringstream lines(testing::ReadFile(dir / "sinks.out"));
     bool ours = false;
     for (std::string line; std::getline(lines, line);) {
         if (line.find("Name: ") != std::string::npos) {

@@ -141,9 +141,9 @@ class SourceFixture : public ::testing::Test {
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         Child pactl(argv, dir_ / "pactl.out", dir_ / "pactl.err");
         const int status = pactl.Wait();
-        std::string out = testing::ReadWholeFile(dir_ / "pactl.out");
+        std::string out = testing::ReadFile(dir_ / "pactl.out");
         EXPECT_EQ(status, 0) << "pactl " << arguments.front() << ": "
-                             << testing::ReadWholeFile(dir_ / "pactl.err");
+                             << testing::ReadFile(dir_ / "pactl.err");
         while (!out.empty() && out.back() == '\n') {
             out.pop_back();
         }

@@ -94,7 +94,7 @@ TEST_P(PulseCaptureTest, RecordsTheTonePlayedAtItsLevelAndPitch) {
     std::this_thread::sleep_for(300ms);
     Child player({"paplay", (dir / "tone.wav").string()}, dir / "out", dir / "err");
     const std::vector<Block> blocks = Collect(*ring, 3000ms);
-    EXPECT_EQ(player.Wait(), 0) << testing::ReadWholeFile(dir / "err");
+    EXPECT_EQ(player.Wait(), 0) << testing::ReadFile(dir / "err");
     capture.Stop();
     EXPECT_FALSE(capture.Lost());
     EXPECT_GT(capture.LastBufferNanoseconds(), 0);

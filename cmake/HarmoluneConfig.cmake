@@ -108,6 +108,8 @@ function(harmolune_test name)
   add_executable(${name} ${T_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  # Where the tests find the files they share (testing/).
+  target_compile_definitions(${name} PRIVATE HARMOLUNE_TESTING_DIR="${PROJECT_SOURCE_DIR}/testing")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30
     PROPERTIES TIMEOUT ${T_TIMEOUT} ${T_PROPERTIES})
   if(T_LABELS)

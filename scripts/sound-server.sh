@@ -101,18 +101,9 @@ start_sound_server() {
 
 start_pulseaudio() {
   local dir=$1
-  # harmolune_out receives everything played; its monitor is what a
-  # microphone would be. A fresh null sink renders about 2 s ahead, which
-  # would hold the first recorded block back as long: the loopback into a
-  # second sink and the suspend and resume above bring that to one block.
-  cat >"$dir/server.pa" <<PA
-load-module module-native-protocol-unix socket=$dir/runtime/native auth-anonymous=1
-load-module module-null-sink sink_name=harmolune_out sink_properties=device.description=Harmolune_out
-load-module module-null-sink sink_name=harmolune_loop sink_properties=device.description=Harmolune_loop
-load-module module-loopback source=harmolune_out.monitor sink=harmolune_loop latency_msec=20
-set-default-sink harmolune_out
-set-default-source harmolune_out.monitor
-PA
+  # testing/sound-server.pa says what the server holds, and why.
+  sed -e "s|@SOCKET@|$dir/runtime/native|g" -e "s|@SINK@|harmolune_out|g" \
+    "$(dirname "${BASH_SOURCE[0]}")/../testing/sound-server.pa" >"$dir/server.pa"
   XDG_RUNTIME_DIR="$dir/runtime" HOME="$dir/home" \
     pulseaudio -n -F "$dir/server.pa" --exit-idle-time=-1 --daemonize=no \
     --log-target=file:"$dir/server.log" &

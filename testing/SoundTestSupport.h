@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "testing/Files.h"
@@ -160,21 +161,23 @@ class PrivateSoundServer {
         std::filesystem::create_directories(dir / "home");
         std::filesystem::permissions(dir / "runtime", std::filesystem::perms::owner_all);
         socket_ = (dir / "runtime" / "native").string();
+        // The shared server's configuration (testing/sound-server.pa), with
+        // test_out for its sink.
+        std::ifstream in(std::filesystem::path(HARMOLUNE_TESTING_DIR) / "sound-server.pa");
         std::ofstream pa(dir / "server.pa");
-        // As the shared server of scripts/sound-server.sh: a null sink renders
-        // as far ahead as its streams let it, and its monitor cannot take
-        // back what it has passed on, so the loopback keeps it 20 ms ahead;
-        // otherwise the start of a note flushed into it goes missing at the
-        // monitor (a real sink rewinds and plays it).
-        pa << "load-module module-native-protocol-unix socket=" << socket_
-           << " auth-anonymous=1\n"
-              "load-module module-null-sink sink_name=test_out\n"
-           << (loopback ? "load-module module-null-sink sink_name=test_loop\n"
-                          "load-module module-loopback source=test_out.monitor sink=test_loop "
-                          "latency_msec=20\n"
-                        : "")
-           << "set-default-sink test_out\n"
-              "set-default-source test_out.monitor\n";
+        for (std::string line; std::getline(in, line);) {
+            if (!loopback && line.find("@SINK@_loop") != std::string::npos) {
+                continue;
+            }
+            for (const auto& [from, to] : {std::pair<std::string, std::string>{"@SOCKET@", socket_},
+                                           {"@SINK@", "test_out"}}) {
+                for (std::size_t at = line.find(from); at != std::string::npos;
+                     at = line.find(from, at + to.size())) {
+                    line.replace(at, from.size(), to);
+                }
+            }
+            pa << line << '\n';
+        }
         pa.close();
         Start();
     }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/Notes.h"
+
 namespace harmolune {
 
 namespace {
@@ -63,9 +65,14 @@ void FluidSynthOutput::Open() {
 void FluidSynthOutput::Load() {
     lastFluidError[0] = '\0';
     if (MakeSynth()) {
-        soundFontLoaded_ =
-            fluid_synth_sfload(synth_, options_.soundFont.c_str(), 1) != FLUID_FAILED;
-        if (!soundFontLoaded_) {
+        // No reset of the channels' presets: it would select the piano on
+        // fifteen channels and the drum kit on the tenth, and read the kit's
+        // samples.
+        const int soundFontId = fluid_synth_sfload(synth_, options_.soundFont.c_str(), 0);
+        soundFontLoaded_ = soundFontId != FLUID_FAILED;
+        if (soundFontLoaded_) {
+            KeepInstruments(soundFontId);
+        } else {
             Report("cannot load the SoundFont " + options_.soundFont);
         }
     }
@@ -86,6 +93,24 @@ void FluidSynthOutput::Load() {
     ready_.store(true, std::memory_order_release);
 }
 
+// The loading thread. FluidSynth reads a preset's samples from the disk when
+// a channel first selects it, and lets them go when no channel holds it any
+// more. The tone plays two presets, the piano for keys and the guitar for
+// strings: both are read here, and held (pinned) until the synthesiser goes,
+// so that neither the first click of each nor a change from one to the other
+// waits for the disk, and nothing else of the SoundFont is held in memory.
+// A SoundFont that lacks one gets FluidSynth's fallback as usual when the
+// program is selected, the piano of bank 0, which is held too. The tone's
+// channel (MIDI channel 1) starts on the piano, as a reset would leave it.
+void FluidSynthOutput::KeepInstruments(int soundFontId) {
+    for (const int program : {kPianoProgram, kGuitarProgram}) {
+        fluid_synth_pin_preset(synth_, soundFontId, 0, program);
+    }
+    fluid_synth_program_change(synth_, 0, kPianoProgram);
+    // A program the SoundFont lacks has said so: not a reason for a later line.
+    lastFluidError[0] = '\0';
+}
+
 // The loading thread.
 bool FluidSynthOutput::MakeSynth() {
     settings_ = new_fluid_settings();
@@ -103,12 +128,19 @@ bool FluidSynthOutput::MakeSynth() {
     // most of its time once the note has died away.
     fluid_settings_setint(settings_, "synth.reverb.active", 0);
     fluid_settings_setint(settings_, "synth.chorus.active", 0);
+    // Only the samples of the presets in use are read (see KeepInstruments):
+    // FluidR3, a common General MIDI SoundFont, holds 141 MiB of samples, of
+    // which the piano and the guitar take 9.5 MiB.
+    fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
     synth_ = new_fluid_synth(settings_);
     if (synth_ == nullptr) {
         Report("FluidSynth could not start");
         delete_fluid_settings(settings_);
         settings_ = nullptr;
         return false;
+    }
+    if (options_.soundFontLoader) {
+        fluid_synth_add_sfloader(synth_, options_.soundFontLoader(settings_));
     }
     return true;
 }

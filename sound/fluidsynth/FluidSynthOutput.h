@@ -19,6 +19,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,6 +30,7 @@
 
 typedef struct _fluid_hashtable_t fluid_settings_t;
 typedef struct _fluid_synth_t fluid_synth_t;
+typedef struct _fluid_sfloader_t fluid_sfloader_t;
 
 namespace harmolune {
 
@@ -43,6 +45,11 @@ struct FluidSynthOptions {
     // FluidSynth's default of 0.2 is too quiet for a reference tone.
     double gain = 0.6;
     double sampleRateHz = 44100.0;
+    // When set, makes the loader that reads the SoundFont in place of
+    // FluidSynth's own, on the loading thread, from the synthesiser's
+    // settings; the synthesiser owns and frees it. A test counts what is read
+    // from the file with it.
+    std::function<fluid_sfloader_t*(fluid_settings_t*)> soundFontLoader;
 };
 
 class FluidSynthOutput final : public MidiOutput, private PulsePlayback::Source {
@@ -75,6 +82,7 @@ class FluidSynthOutput final : public MidiOutput, private PulsePlayback::Source 
   private:
     void Load();
     bool MakeSynth();
+    void KeepInstruments(int soundFontId);
     void Play(std::uint32_t message);
     void Fill(float* stereo, int frames) override;
     bool Sounding() override;

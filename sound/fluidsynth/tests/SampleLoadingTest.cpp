@@ -325,7 +325,7 @@ std::string WithoutTheGuitar(const std::filesystem::path& folder) {
 
 // FluidSynth falls back to the piano of bank 0 for a program the SoundFont
 // lacks: a string then sounds as the piano does, with the piano's samples,
-// which are already in.
+// which are already in, and nothing is said on stderr.
 TEST(SampleLoadingFallback, AStringWithoutAGuitarSoundsAsThePianoWithNothingMoreRead) {
     const std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                          ("harmolune-sample-loading-" + std::to_string(::getpid()));
@@ -336,8 +336,10 @@ TEST(SampleLoadingFallback, AStringWithoutAGuitarSoundsAsThePianoWithNothingMore
 
     TakeReads();
     FluidSynthOutput synth(Counted(path));
+    ::testing::internal::CaptureStderr();
     const auto string =
         Sound(synth, {midi::ProgramChange(kGuitarProgram), midi::kBankSelectLsb, midi::NoteOn(40)});
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "a lacking program is no fault";
     EXPECT_EQ(SamplesRead(tables, TakeReads()), SamplesOfPreset(tables, 0, kPianoProgram));
     const auto piano =
         Sound(synth, {midi::ProgramChange(kPianoProgram), midi::kBankSelectLsb, midi::NoteOn(40)});

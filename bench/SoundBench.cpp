@@ -18,6 +18,9 @@
 //     taken back by the latency the server reports, the figure is what a
 //     desktop with no other low-latency client would hear, within a few ms.
 //     (--latency: these alone; the script runs them against PipeWire too.)
+//   - First clicks (--first-clicks SOUNDFONT): click to sound, as above, of
+//     the first piano key and the first guitar string after start-up, with
+//     the synthesiser made anew each time.
 //   - Capture to analysis: from a captured fragment reaching the ring to the
 //     end of its block's analysis.
 #include <fcntl.h>
@@ -434,6 +437,68 @@ void ClickToSound(const char* what, int pieceMs) {
     std::fflush(stdout);
 }
 
+// The first piano key and the first guitar string after start-up, as the
+// window's first two clicks: a synthesiser made anew with soundFont each time,
+// clicked once its SoundFont is in and its stream is up. Ten starts; the
+// median and the longest of each, and the median time from opening to the
+// SoundFont in and the stream up.
+void FirstClicks(const char* soundFont) {
+    OnsetWatch watch(1);
+    if (!watch.Ok()) {
+        std::fprintf(stderr, "harmolune-sound-bench: cannot read the monitor\n");
+        return;
+    }
+    std::vector<double> loadMs;
+    std::vector<double> keyMs;
+    std::vector<double> stringMs;
+    int missed = 0;
+    const auto click = [&](ReferenceTone& tone, int program, int note,
+                           std::vector<double>& latenciesMs) {
+        for (int i = 0; i < 300 && !watch.Silent(); ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        const std::int64_t sentNs = NowNs();
+        tone.SoundNote(program, note);
+        const std::int64_t onsetNs = watch.NextOnset();
+        if (onsetNs == 0) {
+            ++missed;
+        } else {
+            latenciesMs.push_back(static_cast<double>(onsetNs - sentNs) / 1e6);
+        }
+    };
+    for (int run = 0; run < 10; ++run) {
+        FluidSynthOptions options;
+        options.soundFont = soundFont;
+        FluidSynthOutput synth(options);
+        ReferenceTone tone(synth);
+        const auto open = Clock::now();
+        tone.OpenMidiOutput();
+        synth.WaitUntilLoaded();
+        loadMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - open).count());
+        std::this_thread::sleep_for(300ms);
+        click(tone, 0, 69, keyMs);
+        std::this_thread::sleep_for(700ms);
+        synth.Send(midi::NoteOff(69));
+        click(tone, 25, 40, stringMs);
+        std::this_thread::sleep_for(300ms);
+        tone.CloseMidiOutput();
+    }
+    const std::string name = std::filesystem::path(soundFont).filename().string();
+    for (auto* latencies : {&loadMs, &keyMs, &stringMs}) {
+        std::sort(latencies->begin(), latencies->end());
+    }
+    if (keyMs.empty() || stringMs.empty()) {
+        std::printf("first clicks with %s: no onset heard\n", name.c_str());
+        return;
+    }
+    std::printf(
+        "first click with %s, La 4 key / low Mi string: median %5.1f / %5.1f ms, max %5.1f / "
+        "%5.1f (%zu starts, %d unheard); loaded and stream up %.0f ms after opening (median)\n",
+        name.c_str(), keyMs[keyMs.size() / 2], stringMs[stringMs.size() / 2], keyMs.back(),
+        stringMs.back(), keyMs.size(), missed, loadMs[loadMs.size() / 2]);
+    std::fflush(stdout);
+}
+
 // Starts program ten times under the X server of DISPLAY and prints the time
 // from fork to the first window mapped on the root window. The program is
 // ended with SIGTERM each time, as a session ends it. With soundFont, the
@@ -513,6 +578,10 @@ int main(int argc, char** argv) {
     const std::string only = argc == 2 ? argv[1] : "";
     if (only == "--cpu") {
         harmolune::WindowCpu();
+        return 0;
+    }
+    if (argc == 3 && std::string(argv[1]) == "--first-clicks") {
+        harmolune::FirstClicks(argv[2]);
         return 0;
     }
     if (only == "--latency") {

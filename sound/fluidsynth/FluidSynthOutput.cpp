@@ -2,9 +2,10 @@
 
 #include <fluidsynth.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
+
+#include "core/Notes.h"
 
 namespace harmolune {
 
@@ -39,30 +40,11 @@ void Report(const std::string& what) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-// Interleaved stereo, 32-bit float.
-constexpr std::size_t kBytesPerFrame = 2 * sizeof(float);
-// What the stream holds ahead of the sink, in seconds. A note-on does not wait
-// behind it: the stream is flushed and the server rewinds, so a note sounds
-// about 8 ms after the click with PulseAudio and 14 ms with PipeWire, whatever
-// this is. It has to outlast the time the synthesiser's thread may be kept
-// from running: with 40 ms, and with 100 ms when the server also shortens its
-// own latency to match (PA_STREAM_ADJUST_LATENCY), the server found the stream
-// empty a few times a second while two busy loops and other builds kept both
-// cores busy; with 200 ms on its own, never. Twice that lets the thread wake
-// less often while a note sounds (see BufferAttr).
-constexpr double kBufferSeconds = 0.400;
-// How far ahead the server runs the sink while a note sounds. PipeWire runs
-// its whole graph at the period its streams ask for: asked for 200 ms, it
-// ran at its longest (43 ms), and a note waited for the next period, 62 ms
-// from click to sink in the median (read in 50 ms pieces); asked for 10 ms,
-// 16 ms. Between notes the stream asks for 200 ms again, so that a corked
-// stream does not keep the sink waking a hundred times a second.
-constexpr double kSoundingSinkSeconds = 0.010;
-
 }  // namespace
 
 FluidSynthOutput::FluidSynthOutput(FluidSynthOptions options)
-    : options_(std::move(options)), client_(*this, "Harmolune", "reference tone") {}
+    : options_(std::move(options)),
+      playback_(*this, options_.sampleRateHz, "reference tone", "Note de référence") {}
 
 FluidSynthOutput::~FluidSynthOutput() { Close(); }
 
@@ -83,9 +65,14 @@ void FluidSynthOutput::Open() {
 void FluidSynthOutput::Load() {
     lastFluidError[0] = '\0';
     if (MakeSynth()) {
-        soundFontLoaded_ =
-            fluid_synth_sfload(synth_, options_.soundFont.c_str(), 1) != FLUID_FAILED;
-        if (!soundFontLoaded_) {
+        // No reset of the channels' presets: it would select the piano on
+        // fifteen channels and the drum kit on the tenth, and read the kit's
+        // samples.
+        const int soundFontId = fluid_synth_sfload(synth_, options_.soundFont.c_str(), 0);
+        soundFontLoaded_ = soundFontId != FLUID_FAILED;
+        if (soundFontLoaded_) {
+            KeepInstruments(soundFontId);
+        } else {
             Report("cannot load the SoundFont " + options_.soundFont);
         }
     }
@@ -94,7 +81,7 @@ void FluidSynthOutput::Load() {
         std::string error;
         // Without a server now, the client keeps trying and the tone starts
         // once one answers.
-        if (!client_.Start(error, true)) {
+        if (!playback_.Start(error)) {
             Report("no audio output (" + error + ")");
         }
     }
@@ -104,6 +91,24 @@ void FluidSynthOutput::Load() {
     }
     pendingCount_ = 0;
     ready_.store(true, std::memory_order_release);
+}
+
+// The loading thread. FluidSynth reads a preset's samples from the disk when
+// a channel first selects it, and lets them go when no channel holds it any
+// more. The tone plays two presets, the piano for keys and the guitar for
+// strings: both are read here, and held (pinned) until the synthesiser goes,
+// so that neither the first click of each nor a change from one to the other
+// waits for the disk, and nothing else of the SoundFont is held in memory.
+// A SoundFont that lacks one gets FluidSynth's fallback as usual when the
+// program is selected, the piano of bank 0, which is held too. The tone's
+// channel (MIDI channel 1) starts on the piano, as a reset would leave it.
+void FluidSynthOutput::KeepInstruments(int soundFontId) {
+    for (const int program : {kPianoProgram, kGuitarProgram}) {
+        fluid_synth_pin_preset(synth_, soundFontId, 0, program);
+    }
+    fluid_synth_program_change(synth_, 0, kPianoProgram);
+    // A program the SoundFont lacks has said so: not a reason for a later line.
+    lastFluidError[0] = '\0';
 }
 
 // The loading thread.
@@ -123,12 +128,19 @@ bool FluidSynthOutput::MakeSynth() {
     // most of its time once the note has died away.
     fluid_settings_setint(settings_, "synth.reverb.active", 0);
     fluid_settings_setint(settings_, "synth.chorus.active", 0);
+    // Only the samples of the presets in use are read (see KeepInstruments):
+    // FluidR3, a common General MIDI SoundFont, holds 141 MiB of samples, of
+    // which the piano and the guitar take 9.5 MiB.
+    fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
     synth_ = new_fluid_synth(settings_);
     if (synth_ == nullptr) {
         Report("FluidSynth could not start");
         delete_fluid_settings(settings_);
         settings_ = nullptr;
         return false;
+    }
+    if (options_.soundFontLoader) {
+        fluid_synth_add_sfloader(synth_, options_.soundFontLoader(settings_));
     }
     return true;
 }
@@ -150,6 +162,14 @@ void FluidSynthOutput::Send(std::uint32_t message) {
 }
 
 // Status byte in bits 0-7, data bytes in bits 8-15 and 16-23.
+//
+// Called on the loading thread for the messages that waited, holding
+// pendingMutex_, and on the UI thread (from Send) once the loader has set
+// ready_ under that same lock: the two never play at once, and the UI thread
+// sees the synthesiser the loader made. The mainloop thread renders
+// meanwhile: FluidSynth's own lock keeps the synthesiser whole, and the
+// mainloop lock, held from a note-on to the end of Uncork, keeps a render
+// from taking the note's start into what the flush then throws away.
 void FluidSynthOutput::Play(std::uint32_t message) {
     if (synth_ == nullptr) {
         return;
@@ -173,9 +193,9 @@ void FluidSynthOutput::Play(std::uint32_t message) {
             if (data2 == 0) {
                 fluid_synth_noteoff(synth_, channel, data1);
             } else {
-                const PulseClient::Lock lock(client_);
+                const PulsePlayback::Lock lock(playback_);
                 fluid_synth_noteon(synth_, channel, data1, data2);
-                Uncork();
+                playback_.Uncork();
             }
             break;
         default:
@@ -204,7 +224,7 @@ void FluidSynthOutput::Close() {
         loader_.join();
     }
     opened_ = false;
-    client_.Stop();
+    playback_.Stop();
     if (synth_ != nullptr) {
         delete_fluid_synth(synth_);
         synth_ = nullptr;
@@ -215,131 +235,13 @@ void FluidSynthOutput::Close() {
     }
 }
 
-// Mainloop thread, locked. The stream starts corked unless a voice sounds.
-void FluidSynthOutput::Make(pa_context* context, bool) {
-    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE,
-                                static_cast<std::uint32_t>(options_.sampleRateHz), 2};
-    stream_ = pa_stream_new(context, "Note de référence", &format, nullptr);
-    if (stream_ == nullptr) {
-        client_.StreamFailed(context);
-        return;
-    }
-    pa_stream_set_state_callback(stream_, &PulseClient::OnStreamState, &client_);
-    pa_stream_set_write_callback(stream_, &FluidSynthOutput::OnWrite, this);
-    pa_stream_set_underflow_callback(stream_, &FluidSynthOutput::OnUnderflow, this);
-    silentFrames_ = 0;
-    const bool silent = fluid_synth_get_active_voice_count(synth_) == 0;
-    const pa_buffer_attr attr = BufferAttr(!silent);
-    corked_.store(silent, std::memory_order_release);
-    const pa_stream_flags_t flags = silent ? PA_STREAM_START_CORKED : PA_STREAM_NOFLAGS;
-    if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
-        client_.StreamFailed(context);
-    }
-}
-
-// The server runs the sink tlength - 2 * minreq ahead for a stream like this
-// one (no PA_STREAM_ADJUST_LATENCY), corked or not; PipeWire takes the same
-// figure for its graph's period. Between notes: 200 ms ahead, asked for
-// 100 ms at a time. (Asked for half the buffer at a time, the sink ran at its
-// shortest period, 0.5 ms on a null sink, all the time the program was open,
-// waking every recorder of its monitor, our capture among them, hundreds of
-// times a second.) While a note sounds: 10 ms ahead, asked for 195 ms at a
-// time, so the thread wakes five times a second to render, with never less
-// than 200 ms in hand.
-pa_buffer_attr FluidSynthOutput::BufferAttr(bool sounding) const {
-    const auto bytes = [this](double seconds) {
-        return static_cast<std::uint32_t>(options_.sampleRateHz * seconds) *
-               static_cast<std::uint32_t>(kBytesPerFrame);
-    };
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = bytes(kBufferSeconds);
-    attr.prebuf = static_cast<std::uint32_t>(-1);
-    const std::uint32_t sinkAhead = sounding ? bytes(kSoundingSinkSeconds) : attr.tlength / 2;
-    attr.minreq = (attr.tlength - sinkAhead) / 2;
-    attr.fragsize = static_cast<std::uint32_t>(-1);
-    return attr;
-}
-
-// Locked.
-void FluidSynthOutput::SetBufferAttr(pa_stream* stream, bool sounding) const {
-    const pa_buffer_attr attr = BufferAttr(sounding);
-    pa_operation* operation = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr);
-    if (operation != nullptr) {
-        pa_operation_unref(operation);
-    }
+// Mainloop thread, locked.
+void FluidSynthOutput::Fill(float* stereo, int frames) {
+    fluid_synth_write_float(synth_, frames, stereo, 0, 2, stereo, 1, 2);
 }
 
 // Mainloop thread, locked.
-void FluidSynthOutput::Drop() {
-    if (stream_ == nullptr) {
-        return;
-    }
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_write_callback(stream_, nullptr, nullptr);
-    pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
-    PulseClient::CloseStream(stream_, corked_.load(std::memory_order_relaxed));
-    corked_.store(true, std::memory_order_release);
-}
-
-// Locked. What the stream holds was rendered before this note: out with it,
-// so that the note is the next thing the sink hears.
-void FluidSynthOutput::Uncork() {
-    if (stream_ == nullptr || pa_stream_get_state(stream_) != PA_STREAM_READY) {
-        return;
-    }
-    silentFrames_ = 0;
-    if (corked_.load(std::memory_order_relaxed)) {
-        SetBufferAttr(stream_, true);
-    }
-    for (pa_operation* operation :
-         {pa_stream_flush(stream_, nullptr, nullptr),
-          corked_.load(std::memory_order_relaxed) ? pa_stream_cork(stream_, 0, nullptr, nullptr)
-                                                  : nullptr}) {
-        if (operation != nullptr) {
-            pa_operation_unref(operation);
-        }
-    }
-    corked_.store(false, std::memory_order_release);
-}
-
-// Mainloop thread: renders what the server asks for, into its own memory.
-// Once a whole buffer of silence has gone out after the last voice, the
-// stream holds nothing audible and is corked.
-void FluidSynthOutput::OnWrite(pa_stream* stream, std::size_t bytes, void* self) {
-    auto* output = static_cast<FluidSynthOutput*>(self);
-    while (bytes >= kBytesPerFrame) {
-        void* data = nullptr;
-        std::size_t size = bytes;
-        if (pa_stream_begin_write(stream, &data, &size) < 0 || data == nullptr) {
-            return;
-        }
-        const int frames = static_cast<int>(std::min(size, bytes) / kBytesPerFrame);
-        const bool silent = fluid_synth_get_active_voice_count(output->synth_) == 0;
-        auto* stereo = static_cast<float*>(data);
-        fluid_synth_write_float(output->synth_, frames, stereo, 0, 2, stereo, 1, 2);
-        pa_stream_write(stream, data, static_cast<std::size_t>(frames) * kBytesPerFrame, nullptr, 0,
-                        PA_SEEK_RELATIVE);
-        bytes -= static_cast<std::size_t>(frames) * kBytesPerFrame;
-        output->silentFrames_ =
-            silent ? output->silentFrames_ + static_cast<std::size_t>(frames) : 0;
-    }
-    const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream);
-    if (attr != nullptr && output->silentFrames_ * kBytesPerFrame >= attr->tlength &&
-        !output->corked_.load(std::memory_order_relaxed)) {
-        pa_operation* cork = pa_stream_cork(stream, 1, nullptr, nullptr);
-        if (cork != nullptr) {
-            pa_operation_unref(cork);
-        }
-        output->SetBufferAttr(stream, false);
-        output->corked_.store(true, std::memory_order_release);
-    }
-}
-
-// Mainloop thread.
-void FluidSynthOutput::OnUnderflow(pa_stream*, void* self) {
-    static_cast<FluidSynthOutput*>(self)->underflows_.fetch_add(1, std::memory_order_release);
-}
+bool FluidSynthOutput::Sounding() { return fluid_synth_get_active_voice_count(synth_) > 0; }
 
 std::unique_ptr<MidiOutput> MakeFluidSynthOutput() { return std::make_unique<FluidSynthOutput>(); }
 

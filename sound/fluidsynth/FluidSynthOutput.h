@@ -2,8 +2,8 @@
 // The reference tone through FluidSynth, a software synthesiser running in
 // this process: each short message becomes a program change, a control change,
 // a note-off or a note-on, played with the system's General MIDI SoundFont
-// through a playback stream of the sound server (PulseAudio, or PipeWire's
-// PulseAudio server) that renders on demand.
+// through a playback stream of the sound server (PulsePlayback) that renders
+// on demand.
 //
 // The stream is corked while no voice sounds, so the synthesiser costs nothing
 // between notes; a note-on flushes what the stream holds and uncorks it, so
@@ -16,21 +16,21 @@
 // are played, in order, as soon as the SoundFont is in. A failure writes one
 // line on stderr and the tuner goes on without sound.
 
-#include <pulse/stream.h>
-
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "sound/MidiOutput.h"
-#include "sound/pulse/PulseClient.h"
+#include "sound/pulse/PulsePlayback.h"
 
 typedef struct _fluid_hashtable_t fluid_settings_t;
 typedef struct _fluid_synth_t fluid_synth_t;
+typedef struct _fluid_sfloader_t fluid_sfloader_t;
 
 namespace harmolune {
 
@@ -45,9 +45,14 @@ struct FluidSynthOptions {
     // FluidSynth's default of 0.2 is too quiet for a reference tone.
     double gain = 0.6;
     double sampleRateHz = 44100.0;
+    // When set, makes the loader that reads the SoundFont in place of
+    // FluidSynth's own, on the loading thread, from the synthesiser's
+    // settings; the synthesiser owns and frees it. A test counts what is read
+    // from the file with it.
+    std::function<fluid_sfloader_t*(fluid_settings_t*)> soundFontLoader;
 };
 
-class FluidSynthOutput final : public MidiOutput, private PulseClient::Streams {
+class FluidSynthOutput final : public MidiOutput, private PulsePlayback::Source {
   public:
     explicit FluidSynthOutput(FluidSynthOptions options = {});
     ~FluidSynthOutput() override;
@@ -68,23 +73,19 @@ class FluidSynthOutput final : public MidiOutput, private PulseClient::Streams {
 
     // Times the server found the stream empty while it played: pieces of the
     // tone missing. Any thread.
-    int Underflows() const { return underflows_.load(std::memory_order_acquire); }
+    int Underflows() const { return playback_.Underflows(); }
     // True while the stream is corked, silent and costing nothing. Any thread.
-    bool Corked() const { return corked_.load(std::memory_order_acquire); }
+    bool Corked() const { return playback_.Corked(); }
     // True while the sound server is gone. Any thread.
-    bool Lost() const { return client_.Lost(); }
+    bool Lost() const { return playback_.Lost(); }
 
   private:
     void Load();
     bool MakeSynth();
+    void KeepInstruments(int soundFontId);
     void Play(std::uint32_t message);
-    void Make(pa_context* context, bool again) override;
-    void Drop() override;
-    void Uncork();
-    pa_buffer_attr BufferAttr(bool sounding) const;
-    void SetBufferAttr(pa_stream* stream, bool sounding) const;
-    static void OnWrite(pa_stream* stream, std::size_t bytes, void* self);
-    static void OnUnderflow(pa_stream* stream, void* self);
+    void Fill(float* stereo, int frames) override;
+    bool Sounding() override;
 
     // Enough for the set-up messages and a few dozen clicks during a slow load;
     // anything beyond is not played.
@@ -94,11 +95,7 @@ class FluidSynthOutput final : public MidiOutput, private PulseClient::Streams {
     // Made by the loader before ready_.
     fluid_settings_t* settings_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
-    PulseClient client_;
-    pa_stream* stream_ = nullptr;   // under the mainloop lock
-    std::size_t silentFrames_ = 0;  // rendered with no voice since the last one, locked
-    std::atomic<bool> corked_{true};
-    std::atomic<int> underflows_{0};
+    PulsePlayback playback_;
     std::thread loader_;
     bool opened_ = false;           // UI thread only
     bool soundFontLoaded_ = false;  // written by the loader before ready_

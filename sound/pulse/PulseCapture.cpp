@@ -125,10 +125,10 @@ void PulseCapture::OnMoved(pa_stream* stream, void* self) {
     pa_operation* flush = pa_stream_flush(stream, &PulseCapture::OnFlushed, capture);
     if (flush != nullptr) {
         ++capture->flushes_;
-        pa_operation_unref(flush);
     } else {
         capture->discard_ = kFrameLength;
     }
+    ReleaseOperation(flush);
 }
 
 // Mainloop thread: what the server held of the old source is gone. A flush

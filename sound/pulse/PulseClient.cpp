@@ -179,10 +179,7 @@ void PulseClient::OnStreamState(pa_stream* stream, void* client) {
 void PulseClient::CloseStream(pa_stream*& stream, bool corked) {
     const pa_stream_state_t state = pa_stream_get_state(stream);
     if (state == PA_STREAM_READY && !corked) {
-        pa_operation* cork = pa_stream_cork(stream, 1, nullptr, nullptr);
-        if (cork != nullptr) {
-            pa_operation_unref(cork);
-        }
+        ReleaseOperation(pa_stream_cork(stream, 1, nullptr, nullptr));
     }
     if (state == PA_STREAM_READY || state == PA_STREAM_CREATING) {
         pa_stream_disconnect(stream);

@@ -15,6 +15,7 @@
 // get it back writes one more.
 
 #include <pulse/context.h>
+#include <pulse/operation.h>
 #include <pulse/stream.h>
 #include <pulse/thread-mainloop.h>
 
@@ -22,6 +23,14 @@
 #include <string>
 
 namespace harmolune {
+
+// Lets go of an operation libpulse has started, if it started one: its result
+// is not waited for, and the operation runs on without us.
+inline void ReleaseOperation(pa_operation* operation) {
+    if (operation != nullptr) {
+        pa_operation_unref(operation);
+    }
+}
 
 class PulseClient {
   public:

@@ -1,6 +1,7 @@
 #include "cli/MeasureTool.h"
 
 #include <poll.h>
+#include <sys/stat.h>
 
 #include <charconv>
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <ostream>
 
+#include "cli/SoundFile.h"
 #include "core/Numbers.h"
 #include "measure/MeasuringCycle.h"
 #include "measure/WavReader.h"
@@ -89,6 +91,61 @@ int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder, st
             << kRecordPatienceMs / 1000 << " s; " << taken << " of " << blocks
             << " blocks measured\n";
         return 2;
+    }
+    return 0;
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat status {};
+    return path != "-" && stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// Standard input, a pipe, a FIFO, a socket or a terminal: read once, front to back.
+bool IsStream(const std::string& path) {
+    struct stat status {};
+    if (path == "-") {
+        return true;
+    }
+    return stat(path.c_str(), &status) == 0 &&
+           (S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISSOCK(status.st_mode));
+}
+
+constexpr const char* kStreamsCarryOnlyWav =
+    " (standard input and pipes carry only 8-bit unsigned mono WAV at 32768 Hz; give other "
+    "recordings as a file)";
+
+// A recording in any other format, converted as the window's capture would
+// receive the same sound: one line says so, and a second one when its peak
+// stays below what the measurement takes.
+int MeasureSoundFile(const NoteChoice& note, const std::string& path, std::ostream& out,
+                     std::ostream& err) {
+    SoundFile sound;
+    std::string error;
+    if (!sound.Open(path, error)) {
+        err << "harmolune-measure: " << path << ": " << error << '\n';
+        return 2;
+    }
+    err << "harmolune-measure: " << path << ": " << sound.Description()
+        << "; measured as the window hears it (32768 Hz, mono, 8-bit)\n";
+    long long blocks = 0;
+    RunMeasurement(
+        note,
+        [&sound, &blocks](Block& b) {
+            const bool more = sound.ReadBlock(b);
+            blocks += more ? 1 : 0;
+            return more;
+        },
+        out);
+    if (!sound.ReadError().empty()) {
+        err << "harmolune-measure: " << path << ": cannot read it to its end: "
+            << sound.ReadError() << "; the " << blocks
+            << " complete blocks before it were measured\n";
+        return 2;
+    }
+    if (blocks > 0 && sound.PeakLevel() < kSoundThreshold) {
+        err << "harmolune-measure: " << path << ": the level is low: its loudest sample reaches "
+            << sound.PeakLevel() << " of 128, and a block is measured from "
+            << kSoundThreshold << "; measured as it is, as a quiet microphone would be\n";
     }
     return 0;
 }
@@ -235,11 +292,17 @@ int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::os
         }
         return Record(note, *options->recordBlocks, *recorder, out, err);
     }
-    WavReader wav;
     const std::string& name = options->file == "-" ? "standard input" : options->file;
+    WavReader wav;
     if (!wav.Open(options->file, error)) {
-        err << "harmolune-measure: " << name << ": " << error << '\n';
-        return 2;
+        // Anything else is read from a file, through libsndfile; standard
+        // input and pipes carry only what WavReader reads.
+        if (!IsRegularFile(options->file)) {
+            err << "harmolune-measure: " << name << ": " << error
+                << (IsStream(options->file) ? kStreamsCarryOnlyWav : "") << '\n';
+            return 2;
+        }
+        return MeasureSoundFile(note, options->file, out, err);
     }
     RunMeasurement(
         note, [&wav](Block& b) { return wav.ReadBlock(b); }, out);

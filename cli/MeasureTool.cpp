@@ -137,15 +137,14 @@ int MeasureSoundFile(const NoteChoice& note, const std::string& path, std::ostre
         },
         out);
     if (!sound.ReadError().empty()) {
-        err << "harmolune-measure: " << path << ": cannot read it to its end: "
-            << sound.ReadError() << "; the " << blocks
-            << " complete blocks before it were measured\n";
+        err << "harmolune-measure: " << path << ": cannot read it to its end: " << sound.ReadError()
+            << "; the " << blocks << " complete blocks before it were measured\n";
         return 2;
     }
     if (blocks > 0 && sound.PeakLevel() < kSoundThreshold) {
         err << "harmolune-measure: " << path << ": the level is low: its loudest sample reaches "
-            << sound.PeakLevel() << " of 128, and a block is measured from "
-            << kSoundThreshold << "; measured as it is, as a quiet microphone would be\n";
+            << sound.PeakLevel() << " of 128, and a block is measured from " << kSoundThreshold
+            << "; measured as it is, as a quiet microphone would be\n";
     }
     return 0;
 }

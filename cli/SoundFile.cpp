@@ -1,6 +1,7 @@
 #include "cli/SoundFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -106,6 +107,12 @@ bool SoundFile::Open(const std::string& path, std::string& error) {
         return false;
     }
     fd_ = fd;
+    struct stat status {};
+    if (fstat(fd, &status) == 0 && status.st_size == 0) {
+        Close();
+        error = "an empty file";
+        return false;
+    }
     info_ = SF_INFO{};
     file_ = sf_open_fd(fd, SFM_READ, &info_, SF_FALSE);
     if (file_ == nullptr) {
@@ -140,9 +147,8 @@ bool SoundFile::Prepare(std::string& error) {
         return false;
     }
     if (rate < kLowestRate || rate > kHighestRate) {
-        error = "a sample rate of " + std::to_string(rate) + " Hz; " +
-                std::to_string(kLowestRate) + " to " + std::to_string(kHighestRate) +
-                " Hz can be measured";
+        error = "a sample rate of " + std::to_string(rate) + " Hz; " + std::to_string(kLowestRate) +
+                " to " + std::to_string(kHighestRate) + " Hz can be measured";
         Close();
         return false;
     }

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -21,7 +22,8 @@ namespace harmolune {
 const char* const kMeasureUsage =
     "usage: harmolune-measure --key K --octave O FILE.wav\n"
     "       harmolune-measure --string S FILE.wav\n"
-    "       harmolune-measure (--key K --octave O | --string S) --record N\n"
+    "       harmolune-measure (--key K --octave O | --string S) --record N [--source NAME]\n"
+    "       harmolune-measure --list-sources\n"
     "       harmolune-measure --help | --version\n"
     "\n"
     "Measures a recording the way the window measures the instrument: chooses\n"
@@ -30,6 +32,8 @@ const char* const kMeasureUsage =
     "  --octave O   octave -1 to 8, with --key\n"
     "  --string S   guitar string 4, 9, 14, 19, 23 or 28 (low Mi to high Mi)\n"
     "  --record N   measure N blocks from the default input instead of a file\n"
+    "  --source NAME  with --record, record from this source instead\n"
+    "  --list-sources  list the sources (name, default or not, description)\n"
     "  -h, --help   print this text\n"
     "  --version    print the version\n"
     "FILE.wav must hold 8-bit unsigned mono PCM at 32768 Hz; - reads it from\n"
@@ -52,12 +56,14 @@ std::optional<long long> ParseInteger(const std::string& text) {
 
 // Measures `blocks` blocks from recorder. The blocks are taken as they come:
 // the ring keeps the newest when this falls behind.
-int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder, std::ostream& out,
-           std::ostream& err) {
+int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder,
+           const std::string& source, std::ostream& out, std::ostream& err) {
+    const std::string input = source.empty() ? "the default input" : "source " + source;
     auto ring = std::make_unique<BlockRing>();
     std::string error;
     if (!recorder.Start(*ring, error)) {
-        err << "harmolune-measure: cannot record from the default input: " << error << '\n';
+        err << "harmolune-measure: cannot record from " << input << ": " << error
+            << (source.empty() ? "" : " (--list-sources lists them)") << '\n';
         return 2;
     }
     long long taken = 0;
@@ -87,10 +93,35 @@ int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder, st
     RunMeasurement(note, next, out, [&ring] { return ring->Dropped(); });
     recorder.Stop();
     if (silent) {
-        err << "harmolune-measure: no sound came from the default input for "
+        err << "harmolune-measure: no sound came from " << input << " for "
             << kRecordPatienceMs / 1000 << " s; " << taken << " of " << blocks
             << " blocks measured\n";
         return 2;
+    }
+    return 0;
+}
+
+// One line per source: its name, "yes" for the default and "no" for the
+// others, and its description, tab-separated under a header.
+int ListSources(const SoundInput& input, std::ostream& out, std::ostream& err) {
+    if (!input.listSources) {
+        err << "harmolune-measure: listing the sources is not available in this build\n";
+        return 2;
+    }
+    std::vector<SoundSource> sources;
+    std::string error;
+    if (!input.listSources(sources, error)) {
+        err << "harmolune-measure: cannot list the sources: " << error << '\n';
+        return 2;
+    }
+    out << "source\tdefault\tdescription\n";
+    for (const SoundSource& source : sources) {
+        std::string description = source.description;
+        std::replace_if(
+            description.begin(), description.end(), [](char c) { return c == '\t' || c == '\n'; },
+            ' ');
+        out << source.name << '\t' << (source.isDefault ? "yes" : "no") << '\t' << description
+            << '\n';
     }
     return 0;
 }
@@ -165,8 +196,24 @@ std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>
             return options;
         }
     }
+    if (std::find(args.begin(), args.end(), "--list-sources") != args.end()) {
+        if (args.size() != 1) {
+            error = "--list-sources takes no other argument";
+            return std::nullopt;
+        }
+        options.listSources = true;
+        return options;
+    }
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (arg == "--source") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                error = "--source needs the name of a source (see --list-sources)";
+                return std::nullopt;
+            }
+            options.source = args[++i];
+            continue;
+        }
         const bool takesValue =
             arg == "--key" || arg == "--octave" || arg == "--string" || arg == "--record";
         if (takesValue) {
@@ -223,7 +270,11 @@ std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>
         return std::nullopt;
     }
     if (options.recordBlocks.has_value() == !options.file.empty()) {
-        error = "give one WAV file, or --record N";
+        error = "give one recording, or --record N";
+        return std::nullopt;
+    }
+    if (!options.source.empty() && !options.recordBlocks) {
+        error = "--source goes with --record";
         return std::nullopt;
     }
     return options;
@@ -266,7 +317,7 @@ void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostrea
 }
 
 int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                CaptureDevice* recorder) {
+                const SoundInput& input) {
     std::string error;
     const std::optional<MeasureOptions> options = ParseMeasureOptions(args, error);
     if (!options) {
@@ -281,15 +332,19 @@ int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::os
         out << "harmolune-measure " << HARMOLUNE_VERSION << '\n';
         return 0;
     }
+    if (options->listSources) {
+        return ListSources(input, out, err);
+    }
     const NoteChoice note = options->string ? ChooseString(*options->string, ".")
                                             : ChooseKey(*options->key, *options->octave, ".");
     if (options->recordBlocks) {
+        CaptureDevice* recorder = input.capture ? input.capture(options->source) : nullptr;
         if (recorder == nullptr) {
             err << "harmolune-measure: recording from the default input is not available in "
                    "this build\n";
             return 2;
         }
-        return Record(note, *options->recordBlocks, *recorder, out, err);
+        return Record(note, *options->recordBlocks, *recorder, options->source, out, err);
     }
     const std::string& name = options->file == "-" ? "standard input" : options->file;
     WavReader wav;

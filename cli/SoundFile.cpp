@@ -125,6 +125,10 @@ bool SoundFile::Open(const std::string& path, std::string& error) {
 
 bool SoundFile::OpenMemory(const std::uint8_t* data, std::size_t size, std::string& error) {
     Close();
+    if (size == 0) {
+        error = "an empty file";
+        return false;
+    }
     memory_ = Memory{data, static_cast<sf_count_t>(size), 0};
     static SF_VIRTUAL_IO io{&SoundFile::MemoryLength, &SoundFile::MemorySeek,
                             &SoundFile::MemoryRead, &SoundFile::MemoryWrite,

@@ -56,6 +56,7 @@ void ReadAll(harmolune::SoundFile& sound, Reading& r) {
 // libsndfile 1.2.0 gives up on an Ogg stream whose Vorbis headers are damaged
 // without clearing the vorbis_info it set up: a leak in the system's
 // libraries, not in ours (scripts/lsan.supp holds the same line).
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the name LeakSanitizer calls
 extern "C" const char* __lsan_default_suppressions() { return "leak:vorbis_info_init\n"; }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -190,7 +190,7 @@ TEST(SoundFile, AQuietRecordingIsMeasuredAsItIsAndSaysSo) {
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr);
     // A peak of 20 of 128: 20/127 of full scale, 2 s of it.
-    std::vector<double> tone(2 * 44100);
+    std::vector<double> tone(std::size_t{2} * 44100);
     for (std::size_t i = 0; i < tone.size(); ++i) {
         tone[i] = 20.0 / 127.0 * std::sin(2 * M_PI * kToneHz * static_cast<double>(i) / 44100);
     }
@@ -233,14 +233,15 @@ std::string EightBitWav(std::uint32_t rate, std::uint16_t channels) {
 class Refused : public ::testing::TestWithParam<RefusedCase> {};
 
 TEST_P(Refused, WithOneLineAndStatusTwo) {
+    const RefusedCase& c = GetParam();
     TempDir dir;
     const std::string path = (dir / "x").string();
-    testing::WriteFile(path, GetParam().bytes);
+    testing::WriteFile(path, c.bytes);
     std::ostringstream out;
     std::ostringstream err;
     EXPECT_EQ(MeasureMain({"--string", "9", path}, out, err), 2);
     EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(err.str(), "harmolune-measure: " + path + ": " + GetParam().reason + "\n");
+    EXPECT_EQ(err.str(), "harmolune-measure: " + path + ": " + c.reason + "\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -73,7 +73,6 @@ bool ListPulseSources(std::vector<SoundSource>& sources, std::string& error) {
     pa_time_event* timeout = api->time_new(api, &when, &OnTimeout, &listing);
 
     pa_context* context = pa_context_new(api, "harmolune-measure");
-    bool asked = false;
     // Never start a server of our own: the desktop's is the one to list.
     if (context != nullptr &&
         pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {

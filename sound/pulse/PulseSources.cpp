@@ -76,6 +76,7 @@ bool ListPulseSources(std::vector<SoundSource>& sources, std::string& error) {
     // Never start a server of our own: the desktop's is the one to list.
     if (context != nullptr &&
         pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        bool asked = false;
         while (!listing.timedOut && listing.failure == 0) {
             const pa_context_state_t state = pa_context_get_state(context);
             if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {

@@ -71,15 +71,16 @@ std::string LibraryText(SNDFILE* file) {
 }  // namespace
 
 std::uint8_t ServerU8FromFloat(float x) {
-    // The order of operations is the server's: scale and offset in double,
-    // kept as a float (which can turn 129.4999999 into 129.5), then clamped
-    // and rounded half to even. A NaN is taken as silence.
+    // The server's steps: scale and offset in double, kept as a float (which
+    // can turn 129.4999999 into 129.5), clamped, rounded half to even. The
+    // clamp comes before the narrowing here, where the server's comes after:
+    // the same for every value, and a float far out of range never has to
+    // narrow to one. A NaN is taken as silence.
     if (std::isnan(x)) {
         return 128;
     }
-    float v = static_cast<float>(static_cast<double>(x) * 127.0 + 128.0);
-    v = std::clamp(v, 0.0F, 255.0F);
-    return static_cast<std::uint8_t>(std::nearbyint(v));
+    const double scaled = std::clamp(static_cast<double>(x) * 127.0 + 128.0, 0.0, 255.0);
+    return static_cast<std::uint8_t>(std::nearbyint(static_cast<float>(scaled)));
 }
 
 SoundFile::~SoundFile() { Close(); }

@@ -7,6 +7,7 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -178,6 +179,12 @@ TEST(ServerU8FromFloat, GivesWhatPulseAudioGaveForTheSameFloats) {
     for (const ScalingCase& c : cases) {
         EXPECT_EQ(ServerU8FromFloat(c.in), c.out) << c.in;
     }
+    // A float file may hold anything: far out of range is full scale, and a
+    // NaN, which has no level, is silence.
+    EXPECT_EQ(ServerU8FromFloat(3e38F), 255);
+    EXPECT_EQ(ServerU8FromFloat(-3e38F), 0);
+    EXPECT_EQ(ServerU8FromFloat(std::numeric_limits<float>::infinity()), 255);
+    EXPECT_EQ(ServerU8FromFloat(std::numeric_limits<float>::quiet_NaN()), 128);
 }
 
 TEST(SoundFile, AQuietRecordingIsMeasuredAsItIsAndSaysSo) {

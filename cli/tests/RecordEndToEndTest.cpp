@@ -266,6 +266,37 @@ INSTANTIATE_TEST_SUITE_P(
                                  kSecondHz}),
     [](const ::testing::TestParamInfo<SourceCase>& info) { return info.param.name; });
 
+// A named source that goes away is waited for, not swapped for the default:
+// once it is back, its tone is measured, and the default's is not.
+TEST_F(RecordFromSource, ANamedSourceThatGoesAwayIsWaitedForAndNotSwapped) {
+    testing::WriteFile(dir_ / "second.wav", FadedTone(kSecondHz));
+    testing::WriteFile(dir_ / "default.wav", FadedTone(kDefaultHz));
+    Child tool({HARMOLUNE_MEASURE_TOOL, "--key", "9", "--octave", "4", "--record", "56", "--source",
+                kSecondSource},
+               dir_ / "tool.out", dir_ / "tool.err");
+    std::this_thread::sleep_for(600ms);
+    Pactl({"unload-module", module_});
+    module_.clear();
+    // The default plays while the named source is gone.
+    Child early({"paplay", (dir_ / "default.wav").string()}, dir_ / "early.out",
+                dir_ / "early.err");
+    std::this_thread::sleep_for(500ms);
+    module_ = Pactl({"load-module", "module-null-sink", std::string("sink_name=") + kSecondSink,
+                     "channels=1", "channel_map=mono"});
+    std::this_thread::sleep_for(500ms);
+    Child second({"paplay", std::string("--device=") + kSecondSink, (dir_ / "second.wav").string()},
+                 dir_ / "second.out", dir_ / "second.err");
+    ASSERT_EQ(second.Wait(), 0) << ReadWholeFile(dir_ / "second.err");
+    ASSERT_EQ(early.Wait(), 0) << ReadWholeFile(dir_ / "early.err");
+    ASSERT_EQ(tool.Wait(), 0) << ReadWholeFile(dir_ / "tool.err");
+
+    EXPECT_EQ(ReadWholeFile(dir_ / "tool.err"),
+              "harmolune: sound lost: the sound server or the input device went away\n"
+              "harmolune: sound back\n");
+    const std::string out = ReadWholeFile(dir_ / "tool.out");
+    EXPECT_NEAR(Result(out), kSecondHz, 0.5) << out;
+}
+
 // The same names, in the same order, as `pactl list short sources`, and the
 // one `pactl get-default-source` names marked.
 TEST_F(RecordFromSource, ListSourcesListsWhatTheServerHas) {

@@ -1,13 +1,16 @@
 #include "cli/MeasureTool.h"
 
 #include <poll.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <memory>
 #include <ostream>
 
+#include "cli/SoundFile.h"
 #include "core/Numbers.h"
 #include "measure/MeasuringCycle.h"
 #include "measure/WavReader.h"
@@ -17,21 +20,29 @@
 namespace harmolune {
 
 const char* const kMeasureUsage =
-    "usage: harmolune-measure --key K --octave O FILE.wav\n"
-    "       harmolune-measure --string S FILE.wav\n"
-    "       harmolune-measure (--key K --octave O | --string S) --record N\n"
+    "usage: harmolune-measure --key K --octave O FILE\n"
+    "       harmolune-measure --string S FILE\n"
+    "       harmolune-measure (--key K --octave O | --string S) --record N [--source NAME]\n"
+    "       harmolune-measure --list-sources\n"
     "       harmolune-measure --help | --version\n"
     "\n"
     "Measures a recording the way the window measures the instrument: chooses\n"
     "the note, arms a measurement, then analyses each block of 4096 samples.\n"
-    "  --key K      piano key 0 (Do) to 11 (Si)\n"
-    "  --octave O   octave -1 to 8, with --key\n"
-    "  --string S   guitar string 4, 9, 14, 19, 23 or 28 (low Mi to high Mi)\n"
-    "  --record N   measure N blocks from the default input instead of a file\n"
-    "  -h, --help   print this text\n"
-    "  --version    print the version\n"
-    "FILE.wav must hold 8-bit unsigned mono PCM at 32768 Hz; - reads it from\n"
-    "standard input. Pipes and FIFOs are read as they come.\n"
+    "  --key K          piano key 0 (Do) to 11 (Si)\n"
+    "  --octave O       octave -1 to 8, with --key\n"
+    "  --string S       guitar string 4, 9, 14, 19, 23 or 28 (low Mi to high Mi)\n"
+    "  --record N       measure N blocks from the default input instead of a file\n"
+    "  --source NAME    with --record, record from this source instead\n"
+    "  --list-sources   list the sources: name, default (yes or no), description\n"
+    "  -h, --help       print this text\n"
+    "  --version        print the version\n"
+    "FILE may be WAV of any sample format, FLAC, Ogg Vorbis or Opus, MP3, AIFF,\n"
+    "or anything else libsndfile reads, at 1000 Hz to 1 MHz, with any number of\n"
+    "channels: it is converted as the window hears sound (32768 Hz, mono,\n"
+    "8-bit), with one line on stderr saying so. 8-bit unsigned mono PCM WAV at\n"
+    "32768 Hz is read as it is.\n"
+    "- reads standard input. Standard input, pipes and FIFOs are read as they\n"
+    "come, and carry only that 8-bit WAV: give other recordings as a file.\n"
     "Exit status: 0 when measured, 2 for bad arguments, a file that cannot be\n"
     "measured, a recording that fails, or output that cannot be written.\n";
 
@@ -50,12 +61,14 @@ std::optional<long long> ParseInteger(const std::string& text) {
 
 // Measures `blocks` blocks from recorder. The blocks are taken as they come:
 // the ring keeps the newest when this falls behind.
-int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder, std::ostream& out,
-           std::ostream& err) {
+int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder,
+           const std::string& source, std::ostream& out, std::ostream& err) {
+    const std::string input = source.empty() ? "the default input" : "source " + source;
     auto ring = std::make_unique<BlockRing>();
     std::string error;
     if (!recorder.Start(*ring, error)) {
-        err << "harmolune-measure: cannot record from the default input: " << error << '\n';
+        err << "harmolune-measure: cannot record from " << input << ": " << error
+            << (source.empty() ? "" : " (--list-sources lists them)") << '\n';
         return 2;
     }
     long long taken = 0;
@@ -85,10 +98,89 @@ int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder, st
     RunMeasurement(note, next, out, [&ring] { return ring->Dropped(); });
     recorder.Stop();
     if (silent) {
-        err << "harmolune-measure: no sound came from the default input for "
+        err << "harmolune-measure: no sound came from " << input << " for "
             << kRecordPatienceMs / 1000 << " s; " << taken << " of " << blocks
             << " blocks measured\n";
         return 2;
+    }
+    return 0;
+}
+
+// One line per source: its name, "yes" for the default and "no" for the
+// others, and its description, tab-separated under a header.
+int ListSources(const SoundInput& input, std::ostream& out, std::ostream& err) {
+    if (!input.listSources) {
+        err << "harmolune-measure: listing the sources is not available in this build\n";
+        return 2;
+    }
+    std::vector<SoundSource> sources;
+    std::string error;
+    if (!input.listSources(sources, error)) {
+        err << "harmolune-measure: cannot list the sources: " << error << '\n';
+        return 2;
+    }
+    out << "source\tdefault\tdescription\n";
+    for (const SoundSource& source : sources) {
+        std::string description = source.description;
+        std::replace_if(
+            description.begin(), description.end(), [](char c) { return c == '\t' || c == '\n'; },
+            ' ');
+        out << source.name << '\t' << (source.isDefault ? "yes" : "no") << '\t' << description
+            << '\n';
+    }
+    return 0;
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat status {};
+    return path != "-" && stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// Standard input, a pipe, a FIFO, a socket or a terminal: read once, front to back.
+bool IsStream(const std::string& path) {
+    struct stat status {};
+    if (path == "-") {
+        return true;
+    }
+    return stat(path.c_str(), &status) == 0 &&
+           (S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISSOCK(status.st_mode));
+}
+
+constexpr const char* kStreamsCarryOnlyWav =
+    " (standard input and pipes carry only 8-bit unsigned mono WAV at 32768 Hz; give other "
+    "recordings as a file)";
+
+// A recording in any other format, converted as the window's capture would
+// receive the same sound: one line says so, and a second one when its peak
+// stays below what the measurement takes.
+int MeasureSoundFile(const NoteChoice& note, const std::string& path, std::ostream& out,
+                     std::ostream& err) {
+    SoundFile sound;
+    std::string error;
+    if (!sound.Open(path, error)) {
+        err << "harmolune-measure: " << path << ": " << error << '\n';
+        return 2;
+    }
+    err << "harmolune-measure: " << path << ": " << sound.Description()
+        << "; measured as the window hears it (32768 Hz, mono, 8-bit)\n";
+    long long blocks = 0;
+    RunMeasurement(
+        note,
+        [&sound, &blocks](Block& b) {
+            const bool more = sound.ReadBlock(b);
+            blocks += more ? 1 : 0;
+            return more;
+        },
+        out);
+    if (!sound.ReadError().empty()) {
+        err << "harmolune-measure: " << path << ": cannot read it to its end: " << sound.ReadError()
+            << "; the " << blocks << " complete blocks before it were measured\n";
+        return 2;
+    }
+    if (blocks > 0 && sound.PeakLevel() < kSoundThreshold) {
+        err << "harmolune-measure: " << path << ": the level is low: its loudest sample reaches "
+            << sound.PeakLevel() << " of 128, and a block is measured from " << kSoundThreshold
+            << "; measured as it is, as a quiet microphone would be\n";
     }
     return 0;
 }
@@ -109,8 +201,24 @@ std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>
             return options;
         }
     }
+    if (std::find(args.begin(), args.end(), "--list-sources") != args.end()) {
+        if (args.size() != 1) {
+            error = "--list-sources takes no other argument";
+            return std::nullopt;
+        }
+        options.listSources = true;
+        return options;
+    }
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (arg == "--source") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                error = "--source needs the name of a source (see --list-sources)";
+                return std::nullopt;
+            }
+            options.source = args[++i];
+            continue;
+        }
         const bool takesValue =
             arg == "--key" || arg == "--octave" || arg == "--string" || arg == "--record";
         if (takesValue) {
@@ -167,7 +275,11 @@ std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>
         return std::nullopt;
     }
     if (options.recordBlocks.has_value() == !options.file.empty()) {
-        error = "give one WAV file, or --record N";
+        error = "give one recording, or --record N";
+        return std::nullopt;
+    }
+    if (!options.source.empty() && !options.recordBlocks) {
+        error = "--source goes with --record";
         return std::nullopt;
     }
     return options;
@@ -210,7 +322,7 @@ void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostrea
 }
 
 int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                CaptureDevice* recorder) {
+                const SoundInput& input) {
     std::string error;
     const std::optional<MeasureOptions> options = ParseMeasureOptions(args, error);
     if (!options) {
@@ -225,21 +337,31 @@ int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::os
         out << "harmolune-measure " << HARMOLUNE_VERSION << '\n';
         return 0;
     }
+    if (options->listSources) {
+        return ListSources(input, out, err);
+    }
     const NoteChoice note = options->string ? ChooseString(*options->string, ".")
                                             : ChooseKey(*options->key, *options->octave, ".");
     if (options->recordBlocks) {
+        CaptureDevice* recorder = input.capture ? input.capture(options->source) : nullptr;
         if (recorder == nullptr) {
             err << "harmolune-measure: recording from the default input is not available in "
                    "this build\n";
             return 2;
         }
-        return Record(note, *options->recordBlocks, *recorder, out, err);
+        return Record(note, *options->recordBlocks, *recorder, options->source, out, err);
     }
-    WavReader wav;
     const std::string& name = options->file == "-" ? "standard input" : options->file;
+    WavReader wav;
     if (!wav.Open(options->file, error)) {
-        err << "harmolune-measure: " << name << ": " << error << '\n';
-        return 2;
+        // Anything else is read from a file, through libsndfile; standard
+        // input and pipes carry only what WavReader reads.
+        if (!IsRegularFile(options->file)) {
+            err << "harmolune-measure: " << name << ": " << error
+                << (IsStream(options->file) ? kStreamsCarryOnlyWav : "") << '\n';
+            return 2;
+        }
+        return MeasureSoundFile(note, options->file, out, err);
     }
     RunMeasurement(
         note, [&wav](Block& b) { return wav.ReadBlock(b); }, out);

@@ -14,6 +14,7 @@
 #include "core/Notes.h"
 #include "measure/MeasuringCycle.h"
 #include "measure/TickTable.h"
+#include "sound/SoundSource.h"
 
 namespace harmolune {
 
@@ -23,15 +24,17 @@ struct MeasureOptions {
     std::optional<int> key;
     std::optional<int> octave;
     std::optional<int> string;
-    std::optional<long long> recordBlocks;  // measure from the default input
+    std::optional<long long> recordBlocks;  // measure from the sound input
+    std::string source;                     // with --record: the source's name, or the default
     std::string file;                       // "-" for standard input
+    bool listSources = false;               // list the sound server's sources, nothing else
     bool help = false;                      // print the usage, nothing else
     bool version = false;                   // print the version, nothing else
 };
 
 // Parses the arguments (without the program name). On failure returns
 // nullopt and puts the reason in error. --help, -h or --version anywhere
-// asks for that alone.
+// asks for that alone; --list-sources must come alone.
 std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>& args,
                                                   std::string& error);
 
@@ -54,13 +57,22 @@ void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostrea
 // (2 decimals each), tab-separated; "fine" and "-" when there is none.
 void WriteFineLine(std::ostream& out, const std::optional<FineReading>& fine);
 
+// What --record, --source and --list-sources reach: main() gives the sound
+// server's, tests give fakes. An empty member refuses its options.
+struct SoundInput {
+    // The capture from the named source, or from the default one for "";
+    // owned by the giver, and alive until the tool returns.
+    std::function<CaptureDevice*(const std::string& source)> capture;
+    // The server's sources; false with the server's reason.
+    std::function<bool(std::vector<SoundSource>& sources, std::string& error)> listSources;
+};
+
 // The whole tool: returns the exit status (0, or 2 for bad arguments, a file
-// that cannot be measured or read to its end, or a recording that cannot
-// start or stops giving blocks). A data chunk cut short is measured over its
-// complete blocks, with a warning on err. recorder serves --record; without
-// one, --record is refused.
+// that cannot be measured or read to its end, a recording that cannot start
+// or stops giving blocks, or sources that cannot be listed). A data chunk cut
+// short is measured over its complete blocks, with a warning on err.
 int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                CaptureDevice* recorder = nullptr);
+                const SoundInput& input = {});
 
 // How long --record waits for a block before it gives up. A fresh sound
 // server can hold the first block back for about 2 s.

@@ -15,6 +15,7 @@
 #include "sound/CaptureDevice.h"
 #ifdef HARMOLUNE_HAVE_PULSE
 #include "sound/pulse/PulseCapture.h"
+#include "sound/pulse/PulseSources.h"
 #endif
 
 namespace {
@@ -72,8 +73,13 @@ class StandardOutput final : public std::streambuf {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::unique_ptr<harmolune::CaptureDevice> recorder;
+    harmolune::SoundInput input;
 #ifdef HARMOLUNE_HAVE_PULSE
-    recorder = harmolune::MakePulseCapture();
+    input.capture = [&recorder](const std::string& source) {
+        recorder = harmolune::MakePulseCapture(source);
+        return recorder.get();
+    };
+    input.listSources = &harmolune::ListPulseSources;
 #endif
     StandardOutput buffer;
     std::ostream out(&buffer);
@@ -81,7 +87,7 @@ int main(int argc, char** argv) {
     if (isatty(STDOUT_FILENO) == 1) {
         out.setf(std::ios::unitbuf);
     }
-    const int status = harmolune::MeasureMain(args, out, std::cerr, recorder.get());
+    const int status = harmolune::MeasureMain(args, out, std::cerr, input);
     if (const int error = buffer.Flush(); error != 0) {
         std::cerr << "harmolune-measure: cannot write the output: " << std::strerror(error) << '\n';
         return 2;

@@ -1,8 +1,9 @@
-// Fuzzes the recording path of harmolune-measure: any bytes as a WAV file end
-// either in one clear error line and exit status 2, or in a measurement of
-// exactly the full blocks the data chunk holds, with one warning line when
-// the chunk is cut short. The bytes go to an in-memory file, so nothing
-// touches the disk.
+// Fuzzes the 8-bit WAV path of harmolune-measure: any bytes as a WAV file end
+// either in one clear error line, or in a measurement of exactly the full
+// blocks the data chunk holds, with one warning line when the chunk is cut
+// short. What WavReader refuses goes on to the reader of other formats
+// (fuzzed by SoundFileFuzz.cpp): here only its first line is checked. The
+// bytes go to an in-memory file, so nothing touches the disk.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -113,9 +114,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ostringstream err;
     const int status = harmolune::MeasureMain({"--key", "9", "--octave", "4", path}, out, err);
     if (blocks < 0) {
-        FUZZ_CHECK(status == 2);
-        FUZZ_CHECK(out.str().empty());
-        FUZZ_CHECK(err.str() == "harmolune-measure: " + path + ": " + error + "\n");
+        // Converted, or refused in one line by the other reader.
+        const std::string converted = "; measured as the window hears it (32768 Hz, mono, 8-bit)\n";
+        FUZZ_CHECK(err.str().rfind("harmolune-measure: " + path + ": ", 0) == 0);
+        FUZZ_CHECK(status == 0 || status == 2);
+        if (err.str().find(converted) == std::string::npos) {
+            FUZZ_CHECK(status == 2);
+            FUZZ_CHECK(out.str().empty());
+            FUZZ_CHECK(Lines(err.str()) == 1);
+        }
     } else {
         FUZZ_CHECK(status == 0);
         if (cutShort) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -55,10 +56,22 @@ struct ToolRun {
     std::string err;
 };
 
-ToolRun Measure(const std::vector<std::string>& args, CaptureDevice* recorder) {
+// The tool with recorder as its sound input; the source it was asked for
+// goes to *source.
+ToolRun Measure(const std::vector<std::string>& args, CaptureDevice* recorder,
+                std::string* source = nullptr) {
     std::ostringstream out;
     std::ostringstream err;
-    const int status = MeasureMain(args, out, err, recorder);
+    SoundInput input;
+    if (recorder != nullptr) {
+        input.capture = [recorder, source](const std::string& name) {
+            if (source != nullptr) {
+                *source = name;
+            }
+            return recorder;
+        };
+    }
+    const int status = MeasureMain(args, out, err, input);
     return {status, out.str(), err.str()};
 }
 
@@ -106,6 +119,75 @@ TEST(MeasureRecord, BlocksThatStopComingEndTheRunInsteadOfHangingIt) {
     EXPECT_EQ(r.err,
               "harmolune-measure: no sound came from the default input for 5 s; 2 of 5 blocks "
               "measured\n");
+}
+
+TEST(MeasureRecord, TheNamedSourceIsAskedForAndNamedWhenItFails) {
+    FeedingCapture input({Sine(441.3, 60)});
+    std::string asked = "unset";
+    ToolRun r = Measure({"--key", "9", "--octave", "4", "--record", "1"}, &input, &asked);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(asked, "");
+    r = Measure({"--record", "1", "--source", "usb_mic", "--key", "9", "--octave", "4"}, &input,
+                &asked);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(asked, "usb_mic");
+
+    FeedingCapture missing({}, "No such entity");
+    r = Measure({"--string", "4", "--record", "3", "--source", "usb_mic"}, &missing);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err,
+              "harmolune-measure: cannot record from source usb_mic: No such entity "
+              "(--list-sources lists them)\n");
+}
+
+TEST(MeasureRecord, SourceAndListSourcesAreRefusedWhereTheyMeanNothing) {
+    FeedingCapture input({});
+    const std::vector<std::vector<std::string>> bad = {
+        {"--string", "4", "--source", "usb_mic", "a.wav"},
+        {"--string", "4", "--record", "3", "--source"},
+        {"--string", "4", "--record", "3", "--source", ""},
+        {"--list-sources", "--string", "4"},
+        {"--list-sources", "a.wav"},
+    };
+    for (const auto& args : bad) {
+        const ToolRun r = Measure(args, &input);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("usage: harmolune-measure"), std::string::npos);
+    }
+    EXPECT_EQ(input.starts, 0);
+}
+
+ToolRun ListSources(const std::function<bool(std::vector<SoundSource>&, std::string&)>& list) {
+    std::ostringstream out;
+    std::ostringstream err;
+    SoundInput input;
+    input.listSources = list;
+    const int status = MeasureMain({"--list-sources"}, out, err, input);
+    return {status, out.str(), err.str()};
+}
+
+TEST(MeasureRecord, ListSourcesPrintsOneLinePerSourceWithTheDefaultMarked) {
+    const ToolRun r = ListSources([](std::vector<SoundSource>& sources, std::string&) {
+        sources = {{"alsa_input.usb", "USB Microphone\tMono", false},
+                   {"alsa_input.pci", "Built-in Audio", true}};
+        return true;
+    });
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "source\tdefault\tdescription\n"
+              "alsa_input.usb\tno\tUSB Microphone Mono\n"
+              "alsa_input.pci\tyes\tBuilt-in Audio\n");
+    EXPECT_EQ(r.err, "");
+
+    const ToolRun failed = ListSources([](std::vector<SoundSource>&, std::string& error) {
+        error = "Connection refused";
+        return false;
+    });
+    EXPECT_EQ(failed.status, 2);
+    EXPECT_EQ(failed.out, "");
+    EXPECT_EQ(failed.err, "harmolune-measure: cannot list the sources: Connection refused\n");
+    EXPECT_EQ(ListSources({}).status, 2);
 }
 
 TEST(MeasureRecord, WithoutARecorderRecordingIsRefused) {

@@ -172,18 +172,23 @@ TEST(MeasureTool, ReadsAPipeAndSaysWhenItsOutputCannotBeWritten) {
     EXPECT_EQ(std::count(helpFull.err.begin(), helpFull.err.end(), '\n'), 1) << helpFull.err;
 }
 
-TEST(MeasureTool, AFileItCannotMeasureIsNamedWithTheReason) {
+// Standard input is read once, front to back: only the 8-bit WAV the window
+// records comes through it, and anything else is refused with the reason
+// and where to give it instead.
+TEST(MeasureTool, StandardInputRefusesOtherRecordingsWithTheReason) {
     TempDir dir;
     WavLayout stereo;
     stereo.channels = 2;
+    stereo.samples.assign(8192, 128);
     WriteFile(dir / "stereo.wav", WavBytes(stereo));
-    const std::string path = (dir / "stereo.wav").string();
-    const ToolRun r = Measure({"--string", "9", path});
+    const ShellRun r = Shell(dir, "cat " + (dir / "stereo.wav").string() + " | " +
+                                      HARMOLUNE_MEASURE_TOOL + " --string 9 -");
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.out.empty());
-    EXPECT_EQ(r.err, "harmolune-measure: " + path +
-                         ": 8-bit, 2 channels, 32768 Hz; "
-                         "8-bit unsigned mono PCM at 32768 Hz is needed\n");
+    EXPECT_EQ(r.err,
+              "harmolune-measure: standard input: 8-bit, 2 channels, 32768 Hz; "
+              "8-bit unsigned mono PCM at 32768 Hz is needed (standard input and pipes carry "
+              "only 8-bit unsigned mono WAV at 32768 Hz; give other recordings as a file)\n");
 }
 
 TEST(MeasureTool, MeasuresAStruckA4) {

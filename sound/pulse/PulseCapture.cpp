@@ -2,13 +2,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "core/Block.h"
 #include "sound/BlockRing.h"
 
 namespace harmolune {
 
-PulseCapture::PulseCapture() : client_(*this, "Harmolune", "sound capture") {}
+PulseCapture::PulseCapture(std::string source)
+    : source_(std::move(source)), client_(*this, "Harmolune", "sound capture") {}
 
 PulseCapture::~PulseCapture() { Stop(); }
 
@@ -57,7 +59,12 @@ void PulseCapture::Make(pa_context* context, bool again) {
     attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq = static_cast<std::uint32_t>(-1);
     attr.fragsize = kFrameLength;
-    if (pa_stream_connect_record(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+    // A named source is the one the user asked for: the server may not move
+    // the stream elsewhere, and if the source goes, so does the stream.
+    const bool named = !source_.empty();
+    const auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_ADJUST_LATENCY | (named ? PA_STREAM_DONT_MOVE : PA_STREAM_NOFLAGS));
+    if (pa_stream_connect_record(stream_, named ? source_.c_str() : nullptr, &attr, flags) < 0) {
         client_.StreamFailed(context);
     }
 }
@@ -150,6 +157,8 @@ void PulseCapture::Gap() {
     }
 }
 
-std::unique_ptr<CaptureDevice> MakePulseCapture() { return std::make_unique<PulseCapture>(); }
+std::unique_ptr<CaptureDevice> MakePulseCapture(const std::string& source) {
+    return std::make_unique<PulseCapture>(source);
+}
 
 }  // namespace harmolune

@@ -1,9 +1,9 @@
 #pragma once
-// Capture from the sound server's default source through libpulse (PulseAudio,
-// or PipeWire's PulseAudio server): 8-bit unsigned mono at 32768 samples per
-// second. The server is asked for fragments of one block at most; it sends
-// what the source has at the end of each of its periods, so the mainloop
-// thread wakes once per block only where the source's period is that long.
+// Capture from the sound server's default source, or from one named source,
+// through libpulse (PulseAudio, or PipeWire's PulseAudio server): 8-bit
+// unsigned mono at 32768 samples per second. The server is asked for fragments of one block at
+// most; it sends what the source has at the end of each of its periods, so the mainloop thread
+// wakes once per block only where the source's period is that long.
 //
 // The read callback only moves samples into the BlockRing and notes the time;
 // it never allocates or waits. A hole in the stream, the source suspended and
@@ -13,7 +13,9 @@
 // after it; after a move, what may still be the old source's sound is thrown
 // away. A suspend or a move is no loss for the user and says nothing. If the
 // source or the server goes away, capture comes back on its own once the
-// server answers again (PulseClient says so on stderr).
+// server answers again (PulseClient says so on stderr). A named source is
+// never swapped for another: if it goes away, capture waits for it to come
+// back.
 
 #include <pulse/stream.h>
 
@@ -29,7 +31,10 @@ namespace harmolune {
 
 class PulseCapture final : public CaptureDevice, private PulseClient::Streams {
   public:
-    PulseCapture();
+    // source names the server's source to record from; empty for the
+    // default, which the user may change while capture runs. (With no name,
+    // libpulse still honours PULSE_SOURCE.)
+    explicit PulseCapture(std::string source = {});
     ~PulseCapture() override;
     PulseCapture(const PulseCapture&) = delete;
     PulseCapture& operator=(const PulseCapture&) = delete;
@@ -60,6 +65,7 @@ class PulseCapture final : public CaptureDevice, private PulseClient::Streams {
     static void OnFlushed(pa_stream* stream, int success, void* self);
     void Gap();
 
+    const std::string source_;
     PulseClient client_;
     BlockRing* ring_ = nullptr;
     pa_stream* stream_ = nullptr;  // under the mainloop lock
@@ -75,7 +81,7 @@ class PulseCapture final : public CaptureDevice, private PulseClient::Streams {
     std::atomic<std::int64_t> lastBufferNs_{0};
 };
 
-// The capture the window and harmolune-measure use.
-std::unique_ptr<CaptureDevice> MakePulseCapture();
+// The capture the window (the default source) and harmolune-measure use.
+std::unique_ptr<CaptureDevice> MakePulseCapture(const std::string& source = {});
 
 }  // namespace harmolune

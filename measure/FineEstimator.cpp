@@ -147,16 +147,17 @@ void FineEstimator::Start(int midiNote, bool pianoKey) {
         windowBlocks_ = referenceHz_ >= kShortWindowFromHz ? kWindowBlocks / 2 : kWindowBlocks;
         hopBlocks_ = 1;
         settleBlocks_ = kSettleBlocks;
-    } else if (referenceHz_ < 45.0) {
-        // A0 to F1: the fundamental, 20 to 40 dB below partial 2, stands out
-        // of the noise only over seconds, and 0.5 Hz bins keep partial 2 and
-        // the mains hum apart from it. A window every half second.
+    } else if (referenceHz_ < 60.0) {
+        // A0 to A♯1: the fundamental, 20 to 40 dB below partial 2, stands out
+        // of the noise only over seconds, and 0.25 Hz bins keep the mains hum
+        // (50 Hz) far from it. A window every second.
         windowBlocks_ = 32;
         hopBlocks_ = 8;
         settleBlocks_ = kSettleBlocks;
     } else if (referenceHz_ < 100.0) {
-        windowBlocks_ = 8;
-        hopBlocks_ = 2;
+        // Up to G2, whose fundamental lies next to the hum's second harmonic.
+        windowBlocks_ = 16;
+        hopBlocks_ = 4;
         settleBlocks_ = kSettleBlocks;
     } else if (referenceHz_ < kShortWindowFromHz) {
         windowBlocks_ = 4;

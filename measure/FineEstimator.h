@@ -61,7 +61,7 @@ struct FineReading {
 
 class FineEstimator {
   public:
-    // The longest window: 2 s, 65536 samples, for the lowest piano keys.
+    // The longest window: 4 s, 131072 samples, for the lowest piano keys.
     static constexpr int kMaxWindowBlocks = 32;
     static constexpr int kMaxWindowLength = kMaxWindowBlocks * kFrameLength;
     // Window of a guitar string or of a note not known to be a piano key:

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -62,6 +63,8 @@ struct StiffStringTone {
     double decayScale = 1.0;
     // dB of the aftersound below the prompt sound; 0: by the note.
     double aftersoundDb = 0.0;
+    // dB of the fundamental against partial 2; NaN: by the note.
+    double fundamentalDb = std::numeric_limits<double>::quiet_NaN();
     unsigned seed = 1;
 };
 
@@ -87,13 +90,11 @@ inline StiffStringSound SynthesiseStiffString(const StiffStringTone& tone) {
     const double place = (key - 21.0) / 87.0;
     // The fundamental against partial 2: 35 dB below at A0, 20 dB below at
     // B1, level with 1/n from C3 up.
-    double fundamentalDb = 0.0;
-    if (key <= 35) {
-        fundamentalDb = -35.0 + 15.0 * (key - 21.0) / 14.0;
-    } else if (key < 48) {
-        fundamentalDb = -20.0 + 26.0 * (key - 35.0) / 13.0;
-    } else {
-        fundamentalDb = 6.0;
+    double fundamentalDb = tone.fundamentalDb;
+    if (std::isnan(fundamentalDb)) {
+        fundamentalDb = key <= 35  ? -35.0 + 15.0 * (key - 21.0) / 14.0
+                        : key < 48 ? -20.0 + 26.0 * (key - 35.0) / 13.0
+                                   : 6.0;
     }
     const double aftersoundDb = tone.aftersoundDb > 0.0 ? tone.aftersoundDb : 14.0 + 16.0 * place;
     const double aftersound = std::pow(10.0, -aftersoundDb / 20.0);

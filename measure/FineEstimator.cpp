@@ -276,9 +276,20 @@ void FineEstimator::Push(const Block& samples) {
         double& loudest = e.fromPartials ? loudestPartial_ : strongest_;
         loudest = std::max(loudest, followed);
         usable = followed >= kPianoFall * loudest;
+        // A window far from the one before has lost the note to something
+        // else in its band: the hum, a neighbour's string.
+        if (count_ > 0 && e.fromPartials == estimates_[count_ - 1].fromPartials &&
+            std::abs(CentsBetween(e.frequencyHz, estimates_[count_ - 1].frequencyHz)) >
+                kOutlierCents) {
+            usable = false;
+        }
     }
     if (!usable) {
-        if (++weakInARow_ >= kWeakWindowsToEnd) {
+        // A piano's top octave rings softly after its prompt sound, and its
+        // unison beats can hide it for a block or two: half a second of weak
+        // windows ends it.
+        const int weakToEnd = piano_ && windowBlocks_ == 1 ? 4 : kWeakWindowsToEnd;
+        if (++weakInARow_ >= weakToEnd) {
             End();
         }
         return;
@@ -657,7 +668,8 @@ std::optional<FineReading> FineEstimator::Reading() const {
     double frequencySum = 0.0;
     for (int i = count - 1; i >= 0; --i) {
         const double moment = sorted_[i].power * (sorted_[i].centreBlocks - centre);
-        const double kernel = std::max(0.0, tail + 0.5 * moment);
+        // An estimate set aside takes no part, wherever it lies in the span.
+        const double kernel = sorted_[i].power > 0.0 ? std::max(0.0, tail + 0.5 * moment) : 0.0;
         tail += moment;
         kernelSum += kernel;
         frequencySum += kernel * sorted_[i].frequencyHz;

@@ -59,6 +59,19 @@ struct Tally {
 struct Coverage {
     int readings = 0;
     int covered = 0;  // |error| <= 2 × the stated uncertainty
+    std::string missed;
+
+    void Add(const std::string& what, double error, double stated) {
+        ++readings;
+        if (std::abs(error) <= 2.0 * stated) {
+            ++covered;
+            return;
+        }
+        char line[96];
+        std::snprintf(line, sizeof line, "  %s: %.3f c, stated ± %.3f c\n", what.c_str(), error,
+                      stated);
+        missed += line;
+    }
 };
 
 int StringsOf(int midiNote) { return midiNote < 29 ? 1 : midiNote < 48 ? 2 : 3; }
@@ -110,8 +123,9 @@ int main() {
                     const double error = CentsBetween(r->frequencyHz, sound.truthHz);
                     single.worst = std::max(single.worst, std::abs(error));
                     single.within += std::abs(error) <= 0.1 ? 1 : 0;
-                    ++coverage.readings;
-                    coverage.covered += std::abs(error) <= 2.0 * r->uncertaintyCents ? 1 : 0;
+                    coverage.Add(NoteName(key) + (hum ? " with hum @" : " @") +
+                                     std::to_string(static_cast<int>(level)),
+                                 error, r->uncertaintyCents);
                     fromPartials += r->fromPartials ? 1 : 0;
                     std::snprintf(cell, sizeof cell, " %.3f%s |", error,
                                   r->fromPartials ? "*" : "");
@@ -159,8 +173,9 @@ int main() {
                     const double error = CentsBetween(r->frequencyHz, sound.truthHz);
                     unison.worst = std::max(unison.worst, std::abs(error));
                     unison.within += std::abs(error) <= 0.5 ? 1 : 0;
-                    ++coverage.readings;
-                    coverage.covered += std::abs(error) <= 2.0 * r->uncertaintyCents ? 1 : 0;
+                    coverage.Add(
+                        NoteName(key) + " unison @" + std::to_string(static_cast<int>(level)),
+                        error, r->uncertaintyCents);
                     std::snprintf(cell, sizeof cell, " %.3f%s |", error,
                                   r->fromPartials ? "*" : "");
                 }
@@ -196,5 +211,6 @@ int main() {
     std::printf("|error| <= 2 x stated uncertainty: %d of %d readings (%.1f %%)\n",
                 coverage.covered, coverage.readings,
                 coverage.readings > 0 ? 100.0 * coverage.covered / coverage.readings : 0.0);
+    std::printf("%s", coverage.missed.c_str());
     return 0;
 }

@@ -29,11 +29,14 @@ constexpr int kWeakWindowsToEnd = 2;
 
 // A piano's partials, and its fundamental where the partials say where to
 // look, need only stand 20 dB above the noise: the search is a few bins
-// wide. Its note ends where the partial followed falls 30 dB below its
-// loudest window; the block peak is no guide, since the prompt sound of the
-// upper partials dies long before the fundamental.
+// wide. Its note ends where the partial followed falls 20 dB below its
+// loudest window (a sampled piano loops its sustain at another pitch further
+// down), 30 dB in the top octave, whose prompt sound falls that far within a
+// third of a second before it rings softly. The block peak is no guide: the
+// prompt sound of the upper partials dies long before the fundamental.
 constexpr double kMinPartialToNoise = 100.0;
-constexpr double kPianoFall = 1e-3;
+constexpr double kPianoFall = 1e-2;
+constexpr double kTopOctaveFall = 1e-3;
 
 // From the C an octave above middle C, half a second of sound decays too
 // much to give enough windows: two blocks (4 Hz bins) resolve these notes.
@@ -52,6 +55,11 @@ constexpr double kOutlierCents = 20.0;
 // with its partials 2 to 16 would put it (wound strings, the soundboard):
 // 0.3 to 4 cents.
 constexpr double kModelCents = 2.0;
+
+// The strings of a piano's unison beat more slowly than a note lasts: the
+// pitch heard then lies up to a few tenths of a cent from their mean, and no
+// spread over the note shows it.
+constexpr double kUnisonCents = 0.1;
 
 constexpr int kNewtonSteps = 3;
 constexpr int kPhasorRun = 512;  // samples between exact evaluations of the phasor
@@ -275,7 +283,7 @@ void FineEstimator::Push(const Block& samples) {
     if (usable && piano_) {
         double& loudest = e.fromPartials ? loudestPartial_ : strongest_;
         loudest = std::max(loudest, followed);
-        usable = followed >= kPianoFall * loudest;
+        usable = followed >= (windowBlocks_ == 1 ? kTopOctaveFall : kPianoFall) * loudest;
         // A window far from the one before has lost the note to something
         // else in its band: the hum, a neighbour's string.
         if (count_ > 0 && e.fromPartials == estimates_[count_ - 1].fromPartials &&
@@ -655,7 +663,10 @@ std::optional<FineReading> FineEstimator::Reading() const {
         e = chosen_[i];
         const double taper = std::sin(std::numbers::pi * (e.centreBlocks - spanBegin) / spanLength);
         const bool kept = std::abs(CentsBetween(e.frequencyHz, median)) <= kOutlierCents;
-        e.power = kept ? std::sqrt(chosen_[i].power) * taper * taper : 0.0;
+        // A piano key's partial is followed far into its decay: weighted by
+        // its power, the loud part it is tuned by leads.
+        const double weight = piano_ ? chosen_[i].power : std::sqrt(chosen_[i].power);
+        e.power = kept ? weight * taper * taper : 0.0;
         weightSum += e.power;
         timeSum += e.power * e.centreBlocks;
     }
@@ -699,7 +710,8 @@ std::optional<FineReading> FineEstimator::Reading() const {
     const double independent = std::max(1.0, spanLength / windowBlocks_);
     const double wander = std::max(0.0, spread - noise);
     const double model = fromPartials ? kModelCents : 0.0;
-    r.uncertaintyCents = std::sqrt(wander + noise / independent + model * model);
+    const double unison = piano_ ? kUnisonCents : 0.0;
+    r.uncertaintyCents = std::sqrt(wander + noise / independent + model * model + unison * unison);
     r.seconds = static_cast<double>(lastUsed_ - firstUsed_ + 1) * kBlockSeconds;
     r.final = !following_;
     r.fromPartials = fromPartials;

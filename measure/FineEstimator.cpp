@@ -115,6 +115,10 @@ FineEstimator::FineEstimator()
     windowed_ = fftw_alloc_real(kMaxWindowLength);
     auto* spectrum = fftw_alloc_complex(kMostBins);
     spectrum_ = spectrum;
+    // Written now, so that their pages are there before the first note: the
+    // lowest keys' windows would otherwise bring them in mid-measurement.
+    std::fill_n(windowed_, kMaxWindowLength, 0.0);
+    std::fill_n(&spectrum[0][0], 2 * kMostBins, 0.0);
     for (std::size_t i = 0; i < plans_.size(); ++i) {
         const int length = kFrameLength << i;
         plans_[i] =

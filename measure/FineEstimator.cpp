@@ -254,7 +254,7 @@ void FineEstimator::Push(const Block& samples) {
         End();
         return;
     }
-    // A piano key from G2 up ends there too, once it has three windows: the
+    // A piano key from G♯2 up ends there too, once it has three windows: the
     // tuner tunes by the loud part, and a sampled piano loops its sustain at
     // another pitch further down. Until then it goes on, for the notes whose
     // upper partials make the block peak fall 30 dB before the fundamental

@@ -406,6 +406,7 @@ int FineEstimator::MeasurePartials(double& fittedF1) {
     const int bins = length_ / 2 + 1;
     double f0Squared = referenceHz_ * referenceHz_ / (1.0 + priorB_);
     double f0SquaredB = f0Squared * priorB_;
+    int missed = 0;
     for (int n = 2; n <= kMaxPartials; ++n) {
         const double predicted = n * std::sqrt(f0Squared + f0SquaredB * n * n);
         if (predicted > kHighestPartialHz || predicted / binHz_ > bins - 8) {
@@ -417,8 +418,14 @@ int FineEstimator::MeasurePartials(double& fittedF1) {
         const std::optional<Peak> p =
             FindPartial(predicted - halfWidth, predicted + halfWidth, kMinPartialToNoise);
         if (!p) {
+            // A struck string's partials 2 and 3 are among its strongest, and
+            // its partials do not vanish three in a row: the chain ends here.
+            if (++missed >= 3 || (n == 3 && foundCount_ == 0)) {
+                break;
+            }
             continue;
         }
+        missed = 0;
         found_[foundCount_] = {n, p->frequencyHz};
         foundAmplitude_[foundCount_] = std::sqrt(p->power);
         ++foundCount_;
@@ -437,6 +444,40 @@ int FineEstimator::MeasurePartials(double& fittedF1) {
         fittedF1 = std::sqrt(f0Squared + f0SquaredB);
     }
     return foundCount_;
+}
+
+// Sets aside, one at a time, the partial of found_ farthest from the stiff
+// string fitted to all of them, while one lies more than 1 % from it (a real
+// string's partials stray by a few cents). False, and found_ left as it is,
+// when fewer than three agree.
+bool FineEstimator::KeepStiffString() {
+    constexpr double kMostStray = 0.01;
+    while (foundCount_ >= 3) {
+        const std::optional<StiffStringFit> fit = FitStiffString(found_.data(), foundCount_);
+        if (!fit || fit->f0SquaredB < 0.0) {
+            return false;
+        }
+        int worst = 0;
+        double worstStray = 0.0;
+        for (int i = 0; i < foundCount_; ++i) {
+            const double n = found_[i].number;
+            const double predicted = n * std::sqrt(fit->f0Squared + fit->f0SquaredB * n * n);
+            const double stray = std::abs(found_[i].frequencyHz / predicted - 1.0);
+            if (stray > worstStray) {
+                worstStray = stray;
+                worst = i;
+            }
+        }
+        if (worstStray <= kMostStray) {
+            return true;
+        }
+        for (int i = worst; i + 1 < foundCount_; ++i) {
+            found_[i] = found_[i + 1];
+            foundAmplitude_[i] = foundAmplitude_[i + 1];
+        }
+        --foundCount_;
+    }
+    return false;
 }
 
 bool FineEstimator::EstimateWindow(Estimate& out, double& followed) {
@@ -462,13 +503,21 @@ bool FineEstimator::EstimateWindow(Estimate& out, double& followed) {
             power_[k] = spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1];
         }
         double fittedF1 = 0.0;
-        const int partials = MeasurePartials(fittedF1);
+        MeasurePartials(fittedF1);
+        // Partials that a stiff string does not explain are something else
+        // (a neighbour, distortion, noise): the model places the fundamental
+        // only when three or more partials agree.
+        const bool modelled = KeepStiffString();
+        const int partials = modelled ? foundCount_ : 0;
+        if (modelled) {
+            const std::optional<StiffStringFit> fit = FitStiffString(found_.data(), foundCount_);
+            fittedF1 = std::sqrt(fit->f0Squared + fit->f0SquaredB);
+        }
         std::optional<Peak> fundamental;
         if (partials > 0) {
             // Where the partials put it, within a bin or two of the model's
             // error; the hum and partial 2 lie outside.
-            const double tolerance = partials >= 2 ? 0.01 : 0.025;
-            const double halfWidth = std::max(2.5 * kBinHz, tolerance * fittedF1);
+            const double halfWidth = std::max(2.5 * kBinHz, 0.01 * fittedF1);
             fundamental =
                 FindPartial(std::max(fittedF1 - halfWidth, lowest * kBinHz),
                             std::min(fittedF1 + halfWidth, highest * kBinHz), kMinPartialToNoise);
@@ -500,8 +549,9 @@ bool FineEstimator::EstimateWindow(Estimate& out, double& followed) {
         if (!(std::abs(out.frequencyHz - fundamental->frequencyHz) < kBinHz)) {
             return false;
         }
-        // The fundamental joins its partials, lowest first.
-        if (foundCount_ < kMaxPartials + 1) {
+        // The fundamental joins its partials, lowest first, and all of them
+        // must agree; partials that do not are not kept.
+        if (foundCount_ > 0 && foundCount_ < kMaxPartials + 1) {
             for (int i = foundCount_; i > 0; --i) {
                 found_[i] = found_[i - 1];
                 foundAmplitude_[i] = foundAmplitude_[i - 1];
@@ -509,6 +559,14 @@ bool FineEstimator::EstimateWindow(Estimate& out, double& followed) {
             found_[0] = {1, out.frequencyHz};
             foundAmplitude_[0] = std::sqrt(out.power);
             ++foundCount_;
+            if (!KeepStiffString()) {
+                foundCount_ = 0;
+            }
+        }
+        if (foundCount_ == 0) {
+            found_[0] = {1, out.frequencyHz};
+            foundAmplitude_[0] = std::sqrt(out.power);
+            foundCount_ = 1;
         }
         return std::isfinite(out.frequencyHz);
     }
@@ -706,6 +764,24 @@ std::optional<FineReading> FineEstimator::Reading() const {
     FineReading r;
     r.frequencyHz = frequencySum / kernelSum;
     r.cents = CentsBetween(r.frequencyHz, referenceHz_);
+
+    // Each partial averaged over the windows that saw it, weighted by its
+    // amplitude, and B fitted to them.
+    if (piano_) {
+        for (int n = 1; n <= kMaxPartials; ++n) {
+            if (partialWeight_[n] > 0.0) {
+                r.partials[r.partialCount++] = {n, partialSum_[n] / partialWeight_[n]};
+            }
+        }
+        if (r.partialCount >= 3) {
+            const std::optional<StiffStringFit> fit =
+                FitStiffString(r.partials.data(), r.partialCount);
+            if (fit) {
+                r.inharmonicity = fit->f0SquaredB / fit->f0Squared;
+            }
+        }
+    }
+
     // How far the pitch strays, with the same weights, over the span. Of
     // that spread, what the noise of one window explains averages out over
     // the windows that do not overlap; the rest is the pitch wandering (two
@@ -724,28 +800,12 @@ std::optional<FineReading> FineEstimator::Reading() const {
     const double independent = std::max(1.0, spanLength / windowBlocks_);
     const double wander = std::max(0.0, spread - noise);
     const double model = fromPartials ? kModelCents : 0.0;
-    const double unison = piano_ ? kUnisonCents : 0.0;
+    // A pure tone is no unison of strings: it has no partials.
+    const double unison = r.partialCount >= 2 ? kUnisonCents : 0.0;
     r.uncertaintyCents = std::sqrt(wander + noise / independent + model * model + unison * unison);
     r.seconds = static_cast<double>(lastUsed_ - firstUsed_ + 1) * kBlockSeconds;
     r.final = !following_;
     r.fromPartials = fromPartials;
-
-    // Each partial averaged over the windows that saw it, weighted by its
-    // amplitude, and B fitted to them.
-    if (piano_) {
-        for (int n = 1; n <= kMaxPartials; ++n) {
-            if (partialWeight_[n] > 0.0) {
-                r.partials[r.partialCount++] = {n, partialSum_[n] / partialWeight_[n]};
-            }
-        }
-        if (r.partialCount >= 3) {
-            const std::optional<StiffStringFit> fit =
-                FitStiffString(r.partials.data(), r.partialCount);
-            if (fit) {
-                r.inharmonicity = fit->f0SquaredB / fit->f0Squared;
-            }
-        }
-    }
     return r;
 }
 

@@ -126,6 +126,7 @@ class FineEstimator {
     std::optional<Peak> FindPartial(double fromHz, double toHz, double minSignalToNoise);
     double NoiseAround(int peak);
     int MeasurePartials(double& fittedF1);
+    bool KeepStiffString();
     double Refine(double omega) const;
     void End();
 

@@ -230,6 +230,7 @@ std::optional<FineReading> PianoFineOf(const std::vector<std::uint8_t>& samples,
 }
 
 struct PianoCase {
+    // cppcheck-suppress unusedStructMember ; the test's name, read by the name generator
     const char* name;
     testing::StiffStringTone tone;
     double withinCents;

@@ -59,7 +59,7 @@ constexpr double kModelCents = 2.0;
 // The strings of a piano's unison beat more slowly than a note lasts: the
 // pitch heard then lies up to a few tenths of a cent from their mean, and no
 // spread over the note shows it.
-constexpr double kUnisonCents = 0.1;
+constexpr double kUnisonCents = 0.15;
 
 constexpr int kNewtonSteps = 3;
 constexpr int kPhasorRun = 512;  // samples between exact evaluations of the phasor

@@ -180,7 +180,7 @@ void FineEstimator::Start(int midiNote, bool pianoKey) {
         hopBlocks_ = 1;
         settleBlocks_ = kSettleBlocks;
     } else {
-        // F6 up: the struck sound falls 30 dB within a third of a second and
+        // F♯6 up: the struck sound falls 30 dB within a third of a second and
         // the attack is over in tens of milliseconds. One block (8 Hz bins,
         // still hundreds of bins between partials) from the block after the
         // strike.

@@ -139,7 +139,8 @@ void MainWindow::Show(const NoteChoice& choice) {
 }
 
 void MainWindow::OnSample() {
-    if (cycle_.Arm(referenceText_, tone_.CurrentNote(), decimalSeparator_)) {
+    if (cycle_.Arm(referenceText_, tone_.CurrentNote(), decimalSeparator_,
+                   tone_.CurrentProgram() == kPianoProgram)) {
         // The fine measurement names the note it measures, e.g. "Mi 2".
         armedNoteName_ = (c_.label2->text() + ' ' + c_.label3->text()).toStdString();
         ShowMeasurement();

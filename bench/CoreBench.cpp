@@ -15,6 +15,7 @@
 #include "measure/FineEstimator.h"
 #include "measure/MeasuringCycle.h"
 #include "spectrum/Fourier.h"
+#include "testing/StiffString.h"
 
 namespace {
 
@@ -117,6 +118,44 @@ void BM_FineEstimatorPush(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_FineEstimatorPush)->Arg(40)->Arg(84);
+
+// The fine measurement of a piano key over a whole note, per block: a
+// synthetic piano note (testing/StiffString.h, block peak 90) from the block
+// where the count starts to the block where the measurement stops following
+// it, with the reading the window takes after each. The lowest keys transform a 4 s window every 8
+// blocks, the top octave a one-block window every block.
+void BM_FinePianoNote(benchmark::State& state) {
+    const int midiNote = static_cast<int>(state.range(0));
+    harmolune::testing::StiffStringTone tone;
+    tone.midiNote = midiNote;
+    tone.leadSeconds = 0.0;
+    const harmolune::testing::StiffStringSound sound =
+        harmolune::testing::SynthesiseStiffString(tone);
+    std::vector<Block> blocks(sound.samples.size() / 4096);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        std::copy_n(sound.samples.begin() + static_cast<std::ptrdiff_t>(b * 4096), 4096,
+                    blocks[b].begin());
+    }
+    harmolune::FineEstimator fine;
+    fine.Start(midiNote, true);
+    std::size_t followed = 0;
+    while (followed < blocks.size() && fine.Following()) {
+        fine.Push(blocks[followed++]);
+    }
+    blocks.resize(followed);
+    std::size_t next = 0;
+    for (auto _ : state) {
+        if (next == 0) {
+            fine.Start(midiNote, true);
+        }
+        fine.Push(blocks[next]);
+        // The window reads the measurement after every block.
+        benchmark::DoNotOptimize(fine.Reading());
+        next = (next + 1) % blocks.size();
+    }
+    state.counters["blocks"] = static_cast<double>(blocks.size());
+}
+BENCHMARK(BM_FinePianoNote)->Arg(21)->Arg(69)->Arg(108);
 
 // The usual console table, then each result as a share of one block and the
 // ratio of Transform to FFTW.

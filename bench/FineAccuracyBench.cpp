@@ -1,14 +1,14 @@
 // How near the truth each reading lands, in cents: the mean of Label1 (the
 // measuring cycle) and the fine measurement, side by side.
 //
-// (a) Pure tones, 8-bit with 0.3 LSB of noise: every E and A from E1 to A7,
-//     and C8; in tune and 20 cents off each way; 20 random phases and onsets
+// (a) Pure tones, 8-bit with 0.3 LSB of noise: A0, every E and A from E1 to
+//     A7, and C8; in tune and 20 cents off each way; 20 random phases and onsets
 //     each; steady for 1.5 s, or decaying with a time constant of 1.5 s.
 //     The truth is the tone's own frequency.
 // (b) The synthesiser's own instruments: offline FluidSynth renders at
 //     32768 Hz with the window's set-up messages, the piano's C and A from C2
-//     to C7 and the six guitar strings, captured at block peaks of 60, 85 and
-//     120. The truth is the pitch of the audible sustain, measured on the
+//     to C7 (measured as piano keys) and the six guitar strings, captured at
+//     block peaks of 60, 85 and 120. The truth is the pitch of the audible sustain, measured on the
 //     float render with one Hann window from 0.3 s after note-on until the
 //     render's block peak falls 30 dB below its greatest (at least to 0.7 s),
 //     zero-padded eight times, its peak found by a golden-section search of
@@ -50,12 +50,12 @@ struct Readings {
     std::optional<FineReading> fine;
 };
 
-// Runs 8-bit samples through a measuring cycle armed for midiNote, as the
-// window does, and takes both readings at the end.
-Readings Measure(const std::vector<std::uint8_t>& samples, int midiNote) {
+// Runs 8-bit samples through a measuring cycle armed for midiNote, a piano
+// key or not, as the window does, and takes both readings at the end.
+Readings Measure(const std::vector<std::uint8_t>& samples, int midiNote, bool pianoKey = false) {
     MeasuringCycle cycle;
     const std::string reference = harmolune::ReferenceText(EqualTemperedHz(midiNote), ".");
-    cycle.Arm(reference, midiNote);
+    cycle.Arm(reference, midiNote, ".", pianoKey);
     Block block{};
     for (std::size_t at = 0; at + kFrameLength <= samples.size(); at += kFrameLength) {
         std::copy_n(samples.begin() + static_cast<std::ptrdiff_t>(at), kFrameLength, block.begin());
@@ -126,7 +126,7 @@ void RunPureTones() {
         "(a) Pure tones, 8-bit, 0.3 LSB noise: worst |error| in cents over 60 tones "
         "(in tune, +-20 c; 20 phases and onsets)\n");
     std::printf("%-5s %-9s %12s %12s %8s\n", "note", "envelope", "Label1", "fine", "missing");
-    std::vector<int> notes;
+    std::vector<int> notes{21};  // A0
     for (int octave = 1; octave <= 7; ++octave) {
         notes.push_back(12 * (octave + 1) + 4);  // E
         notes.push_back(12 * (octave + 1) + 9);  // A
@@ -147,7 +147,7 @@ void RunPureTones() {
             worstMean = std::max(worstMean, w.mean);
         }
     }
-    std::printf("worst |error| from E1 up: Label1 %.3f c, fine %.4f c\n\n", worstMean, worstFine);
+    std::printf("worst |error| from A0 up: Label1 %.3f c, fine %.4f c\n\n", worstMean, worstFine);
 }
 
 // ---------------------------------------------------------- synthesiser notes
@@ -345,7 +345,7 @@ void RunSynth(const std::string& soundFont) {
                 const double x = i < lead ? 0.0 : render.mono[i - lead] * level / loudest;
                 samples[i] = Quantize(x + noise(rng));
             }
-            const Readings r = Measure(samples, n.note);
+            const Readings r = Measure(samples, n.note, n.program == harmolune::kPianoProgram);
             char cell[64];
             if (r.meanHz) {
                 std::snprintf(cell, sizeof cell, " %8.2f", Cents(*r.meanHz, *truth));

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -298,11 +299,28 @@ void WriteFineLine(std::ostream& out, const std::optional<FineReading>& fine) {
         << '\n';
 }
 
+void WritePartialsLine(std::ostream& out, const std::optional<FineReading>& fine) {
+    if (!fine || fine->partialCount < 3 || !fine->inharmonicity) {
+        out << "partials\t-\n";
+        return;
+    }
+    // to_chars, like FormatFixed, never depends on the C library's locale.
+    std::array<char, 32> b{};
+    const auto written = std::to_chars(b.data(), b.data() + b.size(), *fine->inharmonicity,
+                                       std::chars_format::scientific, 2);
+    out << "partials\t" << std::string_view(b.data(), written.ptr - b.data()) << '\t';
+    for (int i = 0; i < fine->partialCount; ++i) {
+        out << (i > 0 ? " " : "") << fine->partials[i].number << ':'
+            << FormatFixed(fine->partials[i].frequencyHz, 3, ".");
+    }
+    out << '\n';
+}
+
 void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out,
                     const LostBlocks& lostSoFar) {
     constexpr std::string_view kSeparator = ".";
     MeasuringCycle cycle;
-    cycle.Arm(note.referenceText, note.note);
+    cycle.Arm(note.referenceText, note.note, kSeparator, note.program == kPianoProgram);
     out << "note\t" << note.name << '\t' << note.octaveText << '\t' << note.referenceText << '\n';
     out << kTickTableHeader;
 
@@ -319,6 +337,7 @@ void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostrea
     }
     out << "result\t" << cycle.MeasuredText() << '\n';
     WriteFineLine(out, cycle.Fine());
+    WritePartialsLine(out, cycle.Fine());
 }
 
 int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,

@@ -47,8 +47,8 @@ using BlockSource = std::function<bool(Block&)>;
 // or lost its input); none for a file.
 using LostBlocks = std::function<std::uint64_t()>;
 
-// Prints the note line, the header, one line per block, the result line and
-// the fine measurement's line.
+// Prints the note line, the header, one line per block, the result line, the
+// fine measurement's line and the partials' line.
 void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out,
                     const LostBlocks& lostSoFar = {});
 
@@ -56,6 +56,12 @@ void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostrea
 // against the note, the uncertainty in cents and the seconds of sound used
 // (2 decimals each), tab-separated; "fine" and "-" when there is none.
 void WriteFineLine(std::ostream& out, const std::optional<FineReading>& fine);
+
+// "partials", then the inharmonicity B in scientific notation to 3
+// significant digits (3.04e-04) and each partial measured as n:FREQ, FREQ in
+// hertz with 3 decimals, tab-separated, the partials separated by spaces;
+// "partials" and "-" with fewer than three partials or for a guitar string.
+void WritePartialsLine(std::ostream& out, const std::optional<FineReading>& fine);
 
 // What --record, --source and --list-sources reach: main() gives the sound
 // server's, tests give fakes. An empty member refuses its options.

@@ -129,10 +129,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const double sumBefore = cycle.FrequencySum();
         const std::string labelBefore = cycle.MeasuredText();
 
-        switch (in.Byte() % 8) {
-            case 0: {  // the sampling button
+        const auto choice = in.Byte();
+        switch (choice % 8) {
+            case 0: {  // the sampling button, for a piano key or not
                 const std::string_view reference = Reference(in);
-                const bool armed = cycle.Arm(reference);
+                const bool armed = cycle.Arm(reference, std::nullopt, ".", (choice & 8) != 0);
                 FUZZ_CHECK(armed == !reference.empty());
                 if (armed) {
                     FUZZ_CHECK(cycle.SamplingState() == 0.0);

@@ -14,8 +14,9 @@ namespace harmolune {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-constexpr int kMostBins = FineEstimator::kWindowLength / 2 + 1;
+constexpr int kMostBins = FineEstimator::kMaxWindowLength / 2 + 1;
 constexpr double kBlockSeconds = static_cast<double>(kFrameLength) / kSampleRate;
+constexpr double kCentsPerRatio = 1200.0 / std::numbers::ln2;  // cents per unit of ln f
 
 // The partial stands clearly above the noise while its peak is 30 dB above
 // the median power of the bins around it, and less than 40 dB below its
@@ -25,6 +26,17 @@ constexpr double kMinSignalToNoise = 1e3;
 constexpr double kMaxFall = 1e-4;
 constexpr double kAudibleFall = 0.0316227766;  // 30 dB in amplitude
 constexpr int kWeakWindowsToEnd = 2;
+
+// A piano's partials, and its fundamental where the partials say where to
+// look, need only stand 20 dB above the noise: the search is a few bins
+// wide. Its note ends where the partial followed falls 20 dB below its
+// loudest window (a sampled piano loops its sustain at another pitch further
+// down), 30 dB in the top octave, whose prompt sound falls that far within a
+// third of a second before it rings softly. The block peak is no guide: the
+// prompt sound of the upper partials dies long before the fundamental.
+constexpr double kMinPartialToNoise = 100.0;
+constexpr double kPianoFall = 1e-2;
+constexpr double kTopOctaveFall = 1e-3;
 
 // From the C an octave above middle C, half a second of sound decays too
 // much to give enough windows: two blocks (4 Hz bins) resolve these notes.
@@ -39,6 +51,16 @@ constexpr int kMinNoiseReach = 32;
 // An estimate this far from the weighted median is a fragment, not the note.
 constexpr double kOutlierCents = 20.0;
 
+// How far a real piano's fundamental strays from where an ideal stiff string
+// with its partials 2 to 16 would put it (wound strings, the soundboard):
+// 0.3 to 4 cents.
+constexpr double kModelCents = 2.0;
+
+// The strings of a piano's unison beat more slowly than a note lasts: the
+// pitch heard then lies up to a few tenths of a cent from their mean, and no
+// spread over the note shows it.
+constexpr double kUnisonCents = 0.15;
+
 constexpr int kNewtonSteps = 3;
 constexpr int kPhasorRun = 512;  // samples between exact evaluations of the phasor
 
@@ -48,44 +70,131 @@ std::mutex& PlannerLock() {
     return lock;
 }
 
+// A rough B for where to look for partial 3 once partial 2 is found: 2 × 10⁻⁴
+// in the bass, rising to 1.6 × 10⁻² at C8. The measured partials replace it.
+double PriorInharmonicity(int midiNote) {
+    const double key = std::clamp(midiNote, 21, 108);
+    return std::pow(10.0, key <= 48 ? -3.7 : -3.7 + 1.9 * (key - 48.0) / 60.0);
+}
+
 }  // namespace
 
-FineEstimator::FineEstimator() {
+std::optional<StiffStringFit> FitStiffString(const Partial* partials, int count) {
+    double sw = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
+    int lowest = kMaxPartials + 1;
+    int highest = 0;
+    for (int i = 0; i < count; ++i) {
+        const double n = partials[i].number;
+        const double x = n * n;
+        const double y = (partials[i].frequencyHz / n) * (partials[i].frequencyHz / n);
+        const double w = n * n;
+        sw += w;
+        sx += w * x;
+        sy += w * y;
+        sxx += w * x * x;
+        sxy += w * x * y;
+        lowest = std::min(lowest, partials[i].number);
+        highest = std::max(highest, partials[i].number);
+    }
+    const double det = sw * sxx - sx * sx;
+    if (highest <= lowest || !(det > 0.0)) {
+        return std::nullopt;
+    }
+    StiffStringFit fit;
+    fit.f0SquaredB = (sw * sxy - sx * sy) / det;
+    fit.f0Squared = (sy - fit.f0SquaredB * sx) / sw;
+    if (!(fit.f0Squared > 0.0)) {
+        return std::nullopt;
+    }
+    return fit;
+}
+
+FineEstimator::FineEstimator()
+    : history_(kMaxWindowLength), power_(kMostBins), scratch_(kMostBins) {
     const std::lock_guard<std::mutex> lock(PlannerLock());
-    windowed_ = fftw_alloc_real(kWindowLength);
+    windowed_ = fftw_alloc_real(kMaxWindowLength);
     auto* spectrum = fftw_alloc_complex(kMostBins);
     spectrum_ = spectrum;
-    longPlan_ = fftw_plan_dft_r2c_1d(kWindowLength, windowed_, spectrum,
-                                     FFTW_ESTIMATE | FFTW_PRESERVE_INPUT);
-    shortPlan_ = fftw_plan_dft_r2c_1d(kWindowLength / 2, windowed_, spectrum,
-                                      FFTW_ESTIMATE | FFTW_PRESERVE_INPUT);
-    // Symmetric about the window's centre, (N - 1) / 2, where Refine puts its
-    // time origin: the window's own transform is then real.
-    for (int n = 0; n < kWindowLength; ++n) {
-        const double s = std::sin(std::numbers::pi * (n + 0.5) / kWindowLength);
-        longHann_[n] = s * s;
-    }
-    constexpr int kShortLength = kWindowLength / 2;
-    for (int n = 0; n < kShortLength; ++n) {
-        const double s = std::sin(std::numbers::pi * (n + 0.5) / kShortLength);
-        shortHann_[n] = s * s;
+    // Written now, so that their pages are there before the first note: the
+    // lowest keys' windows would otherwise bring them in mid-measurement.
+    std::fill_n(windowed_, kMaxWindowLength, 0.0);
+    std::fill_n(&spectrum[0][0], 2 * kMostBins, 0.0);
+    for (std::size_t i = 0; i < plans_.size(); ++i) {
+        const int length = kFrameLength << i;
+        plans_[i] =
+            fftw_plan_dft_r2c_1d(length, windowed_, spectrum, FFTW_ESTIMATE | FFTW_PRESERVE_INPUT);
+        // Symmetric about the window's centre, (N - 1) / 2, where Refine puts
+        // its time origin: the window's own transform is then real.
+        hann_[i].resize(length);
+        for (int n = 0; n < length; ++n) {
+            const double s = std::sin(std::numbers::pi * (n + 0.5) / length);
+            hann_[i][n] = s * s;
+        }
     }
 }
 
 FineEstimator::~FineEstimator() {
     const std::lock_guard<std::mutex> lock(PlannerLock());
-    fftw_destroy_plan(static_cast<fftw_plan>(longPlan_));
-    fftw_destroy_plan(static_cast<fftw_plan>(shortPlan_));
+    for (void* plan : plans_) {
+        fftw_destroy_plan(static_cast<fftw_plan>(plan));
+    }
     fftw_free(spectrum_);
     fftw_free(windowed_);
 }
 
-void FineEstimator::Start(int midiNote) {
+int FineEstimator::PlanIndex() const {
+    int index = 0;
+    while ((1 << index) < windowBlocks_) {
+        ++index;
+    }
+    return index;
+}
+
+void FineEstimator::Start(int midiNote, bool pianoKey) {
     Clear();
     following_ = true;
+    piano_ = pianoKey;
     referenceHz_ = EqualTemperedHz(midiNote);
-    windowBlocks_ = referenceHz_ >= kShortWindowFromHz ? kWindowBlocks / 2 : kWindowBlocks;
+    if (!piano_) {
+        windowBlocks_ = referenceHz_ >= kShortWindowFromHz ? kWindowBlocks / 2 : kWindowBlocks;
+        hopBlocks_ = 1;
+        settleBlocks_ = kSettleBlocks;
+    } else if (referenceHz_ < 60.0) {
+        // A0 to A♯1: the fundamental, 20 to 40 dB below partial 2, stands out
+        // of the noise only over seconds, and 0.25 Hz bins keep the mains hum
+        // (50 Hz) far from it. A window every second.
+        windowBlocks_ = 32;
+        hopBlocks_ = 8;
+        settleBlocks_ = kSettleBlocks;
+    } else if (referenceHz_ < 100.0) {
+        // Up to G2, whose fundamental lies next to the hum's second harmonic.
+        windowBlocks_ = 16;
+        hopBlocks_ = 4;
+        settleBlocks_ = kSettleBlocks;
+    } else if (referenceHz_ < kShortWindowFromHz) {
+        windowBlocks_ = 4;
+        hopBlocks_ = 1;
+        settleBlocks_ = kSettleBlocks;
+    } else if (referenceHz_ < 1400.0) {
+        windowBlocks_ = 2;
+        hopBlocks_ = 1;
+        settleBlocks_ = kSettleBlocks;
+    } else {
+        // F♯6 up: the struck sound falls 30 dB within a third of a second and
+        // the attack is over in tens of milliseconds. One block (8 Hz bins,
+        // still hundreds of bins between partials) from the block after the
+        // strike.
+        windowBlocks_ = 1;
+        hopBlocks_ = 1;
+        settleBlocks_ = 1;
+    }
     length_ = windowBlocks_ * kFrameLength;
+    binHz_ = static_cast<double>(kSampleRate) / length_;
+    // The noise of a piano's partial is taken between it and its
+    // neighbours, never on them.
+    noiseReach_ = std::max(12, static_cast<int>(0.45 * referenceHz_ / binHz_));
+    priorB_ = PriorInharmonicity(midiNote);
+    nextWindowEnd_ = settleBlocks_ + windowBlocks_;
 }
 
 void FineEstimator::Clear() {
@@ -96,8 +205,11 @@ void FineEstimator::Clear() {
     firstUsed_ = -1;
     lastUsed_ = -1;
     strongest_ = 0.0;
+    loudestPartial_ = 0.0;
     loudest_ = 0;
     weakInARow_ = 0;
+    partialSum_.fill(0.0);
+    partialWeight_.fill(0.0);
 }
 
 void FineEstimator::Gap() {
@@ -119,18 +231,18 @@ void FineEstimator::Push(const Block& samples) {
     if (!following_) {
         return;
     }
-    double* slot = history_.data() + (blocks_ % kWindowBlocks) * kFrameLength;
+    double* slot = history_.data() + (blocks_ % kMaxWindowBlocks) * kFrameLength;
     for (int i = 0; i < kFrameLength; ++i) {
         slot[i] = samples[i] - 128.0;
     }
     ++blocks_;
-    contiguous_ = std::min(contiguous_ + 1, kWindowBlocks);
-    // The audible part ends where the block's peak falls 30 dB below the
-    // loudest block of the note; one step of the 8-bit scale is allowed for
-    // the capture's own noise, whose peak reaches it.
+    contiguous_ = std::min(contiguous_ + 1, kMaxWindowBlocks);
     const int level = BlockLevel(samples);
     loudest_ = std::max(loudest_, level);
-    if (count_ > 0 && level < kAudibleFall * loudest_ + 1.0) {
+    // The audible part of a guitar string ends where the block's peak falls
+    // 30 dB below the loudest block of the note; one step of the 8-bit scale
+    // is allowed for the capture's own noise, whose peak reaches it.
+    if (!piano_ && count_ > 0 && level < kAudibleFall * loudest_ + 1.0) {
         // The block before held the note's end. Where the note stopped short
         // that block is a fragment, and so is the window that ends with it.
         if (count_ > 3 && lastUsed_ == blocks_ - 2) {
@@ -142,24 +254,35 @@ void FineEstimator::Push(const Block& samples) {
         End();
         return;
     }
-    const long long firstBlock = blocks_ - windowBlocks_;  // of the window ending here
-    if (contiguous_ < windowBlocks_ || firstBlock < kSettleBlocks) {
+    // A piano key from G♯2 up ends there too, once it has three windows: the
+    // tuner tunes by the loud part, and a sampled piano loops its sustain at
+    // another pitch further down. Until then it goes on, for the notes whose
+    // upper partials make the block peak fall 30 dB before the fundamental
+    // has been seen in three windows.
+    if (piano_ && windowBlocks_ <= kWindowBlocks && count_ >= 3 &&
+        level < kAudibleFall * loudest_ + 1.0) {
+        End();
         return;
     }
+    if (contiguous_ < windowBlocks_ || blocks_ < nextWindowEnd_) {
+        return;
+    }
+    nextWindowEnd_ = blocks_ + hopBlocks_;
+    const long long firstBlock = blocks_ - windowBlocks_;  // of the window ending here
 
     // The window's blocks in time order, without their mean: the 8-bit
     // samples' offset would otherwise leak into the lowest notes' band.
     double sum = 0.0;
     for (int b = 0; b < windowBlocks_; ++b) {
-        const double* from = history_.data() + ((firstBlock + b) % kWindowBlocks) * kFrameLength;
+        const double* from = history_.data() + ((firstBlock + b) % kMaxWindowBlocks) * kFrameLength;
         for (int i = 0; i < kFrameLength; ++i) {
             sum += from[i];
         }
     }
     const double mean = sum / length_;
-    const double* hann = windowBlocks_ == kWindowBlocks ? longHann_.data() : shortHann_.data();
+    const double* hann = hann_[PlanIndex()].data();
     for (int b = 0; b < windowBlocks_; ++b) {
-        const double* from = history_.data() + ((firstBlock + b) % kWindowBlocks) * kFrameLength;
+        const double* from = history_.data() + ((firstBlock + b) % kMaxWindowBlocks) * kFrameLength;
         const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(b) * kFrameLength;
         double* to = windowed_ + offset;
         const double* w = hann + offset;
@@ -169,14 +292,34 @@ void FineEstimator::Push(const Block& samples) {
     }
 
     Estimate e{};
-    if (!EstimateWindow(e)) {
-        if (++weakInARow_ >= kWeakWindowsToEnd) {
+    double followed = 0.0;  // power of the partial the note's end is judged by
+    bool usable = EstimateWindow(e, followed);
+    if (usable && piano_) {
+        double& loudest = e.fromPartials ? loudestPartial_ : strongest_;
+        loudest = std::max(loudest, followed);
+        usable = followed >= (windowBlocks_ == 1 ? kTopOctaveFall : kPianoFall) * loudest;
+        // A window far from the one before has lost the note to something
+        // else in its band: the hum, a neighbour's string.
+        if (count_ > 0 && e.fromPartials == estimates_[count_ - 1].fromPartials &&
+            std::abs(CentsBetween(e.frequencyHz, estimates_[count_ - 1].frequencyHz)) >
+                kOutlierCents) {
+            usable = false;
+        }
+    }
+    if (!usable) {
+        // A piano's top octave rings softly after its prompt sound, and its
+        // unison beats can hide it for a block or two: half a second of weak
+        // windows ends it.
+        const int weakToEnd = piano_ && windowBlocks_ == 1 ? 4 : kWeakWindowsToEnd;
+        if (++weakInARow_ >= weakToEnd) {
             End();
         }
         return;
     }
     weakInARow_ = 0;
-    strongest_ = std::max(strongest_, e.power);
+    if (!piano_) {
+        strongest_ = std::max(strongest_, e.power);
+    }
     if (count_ < kMaxEstimates) {
         e.centreBlocks = static_cast<double>(firstBlock) + 0.5 * windowBlocks_;
         estimates_[count_++] = e;
@@ -184,17 +327,164 @@ void FineEstimator::Push(const Block& samples) {
             firstUsed_ = firstBlock;
         }
         lastUsed_ = blocks_ - 1;
+        for (int i = 0; i < foundCount_; ++i) {
+            const int n = found_[i].number;
+            partialSum_[n] += foundAmplitude_[i] * found_[i].frequencyHz;
+            partialWeight_[n] += foundAmplitude_[i];
+        }
     }
     if (count_ == kMaxEstimates) {
         End();
     }
 }
 
-bool FineEstimator::EstimateWindow(Estimate& out) {
-    fftw_execute(static_cast<fftw_plan>(windowBlocks_ == kWindowBlocks ? longPlan_ : shortPlan_));
+double FineEstimator::NoiseAround(int peak) {
+    const int bins = length_ / 2 + 1;
+    int noiseBins = 0;
+    for (int k = std::max(1, peak - noiseReach_); k <= std::min(bins - 1, peak + noiseReach_);
+         ++k) {
+        if (std::abs(k - peak) > kPeakHalfWidth) {
+            scratch_[noiseBins++] = power_[k];
+        }
+    }
+    if (noiseBins == 0) {
+        return 0.0;
+    }
+    std::nth_element(scratch_.begin(), scratch_.begin() + noiseBins / 2,
+                     scratch_.begin() + noiseBins);
+    return scratch_[noiseBins / 2];
+}
+
+// The strongest bin from fromHz to toHz, if it is a peak of its own (not the
+// slope of something outside) standing minSignalToNoise above the noise around
+// it, placed between its bins by their magnitudes.
+std::optional<FineEstimator::Peak> FineEstimator::FindPartial(double fromHz, double toHz,
+                                                              double minSignalToNoise) {
+    const int bins = length_ / 2 + 1;
+    const int lowest = std::max(2, static_cast<int>(std::ceil(fromHz / binHz_)));
+    const int highest = std::min(bins - 3, static_cast<int>(std::floor(toHz / binHz_)));
+    if (lowest > highest) {
+        return std::nullopt;
+    }
+    int peak = lowest;
+    for (int k = lowest + 1; k <= highest; ++k) {
+        if (power_[k] > power_[peak]) {
+            peak = k;
+        }
+    }
+    if (!(power_[peak] > 0.0) || power_[peak - 1] >= power_[peak] ||
+        power_[peak + 1] > power_[peak]) {
+        return std::nullopt;
+    }
+    const double noise = NoiseAround(peak);
+    if (power_[peak] < minSignalToNoise * noise) {
+        return std::nullopt;
+    }
+    // For a Hann window the three magnitudes around a steady sinusoid's peak
+    // give its place exactly: δ = 2 (|X₊| − |X₋|) / (|X₋| + 2 |X₀| + |X₊|).
+    const double below = std::sqrt(power_[peak - 1]);
+    const double top = std::sqrt(power_[peak]);
+    const double above = std::sqrt(power_[peak + 1]);
+    const double offset =
+        std::clamp(2.0 * (above - below) / (below + 2.0 * top + above), -0.5, 0.5);
+    Peak p;
+    p.bin = peak;
+    p.frequencyHz = (peak + offset) * binHz_;
+    p.power = power_[peak];
+    p.signalToNoise = noise > 0.0 ? power_[peak] / noise : 1e12;
+    return p;
+}
+
+// Partials 2 to 16 of a piano key, each looked for where the partials found
+// so far put it: at first within 6 % of the note's harmonic (a stretched
+// tuning, an unknown B), then ever closer as the fit learns B. Fills found_;
+// fittedF1 is where they put the fundamental, 0 with none found. Returns how
+// many were found.
+int FineEstimator::MeasurePartials(double& fittedF1) {
+    foundCount_ = 0;
+    fittedF1 = 0.0;
+    const int bins = length_ / 2 + 1;
+    double f0Squared = referenceHz_ * referenceHz_ / (1.0 + priorB_);
+    double f0SquaredB = f0Squared * priorB_;
+    int missed = 0;
+    for (int n = 2; n <= kMaxPartials; ++n) {
+        const double predicted = n * std::sqrt(f0Squared + f0SquaredB * n * n);
+        if (predicted > kHighestPartialHz || predicted / binHz_ > bins - 8) {
+            break;
+        }
+        const double tolerance = foundCount_ == 0 ? 0.06 : foundCount_ == 1 ? 0.03 : 0.01;
+        const double halfWidth =
+            std::min(std::max(3.0 * binHz_, tolerance * predicted), 0.4 * std::sqrt(f0Squared));
+        const std::optional<Peak> p =
+            FindPartial(predicted - halfWidth, predicted + halfWidth, kMinPartialToNoise);
+        if (!p) {
+            // A struck string's partials 2 and 3 are among its strongest, and
+            // its partials do not vanish three in a row: the chain ends here.
+            if (++missed >= 3 || (n == 3 && foundCount_ == 0)) {
+                break;
+            }
+            continue;
+        }
+        missed = 0;
+        found_[foundCount_] = {n, p->frequencyHz};
+        foundAmplitude_[foundCount_] = std::sqrt(p->power);
+        ++foundCount_;
+        const std::optional<StiffStringFit> fit =
+            foundCount_ >= 2 ? FitStiffString(found_.data(), foundCount_) : std::nullopt;
+        if (fit && fit->f0SquaredB >= 0.0) {
+            f0Squared = fit->f0Squared;
+            f0SquaredB = fit->f0SquaredB;
+        } else if (foundCount_ == 1) {
+            const double perN = p->frequencyHz / n;
+            f0Squared = perN * perN / (1.0 + priorB_ * n * n);
+            f0SquaredB = f0Squared * priorB_;
+        }
+    }
+    if (foundCount_ > 0) {
+        fittedF1 = std::sqrt(f0Squared + f0SquaredB);
+    }
+    return foundCount_;
+}
+
+// Sets aside, one at a time, the partial of found_ farthest from the stiff
+// string fitted to all of them, while one lies more than 1 % from it (a real
+// string's partials stray by a few cents). False, and found_ left as it is,
+// when fewer than three agree.
+bool FineEstimator::KeepStiffString() {
+    constexpr double kMostStray = 0.01;
+    while (foundCount_ >= 3) {
+        const std::optional<StiffStringFit> fit = FitStiffString(found_.data(), foundCount_);
+        if (!fit || fit->f0SquaredB < 0.0) {
+            return false;
+        }
+        int worst = 0;
+        double worstStray = 0.0;
+        for (int i = 0; i < foundCount_; ++i) {
+            const double n = found_[i].number;
+            const double predicted = n * std::sqrt(fit->f0Squared + fit->f0SquaredB * n * n);
+            const double stray = std::abs(found_[i].frequencyHz / predicted - 1.0);
+            if (stray > worstStray) {
+                worstStray = stray;
+                worst = i;
+            }
+        }
+        if (worstStray <= kMostStray) {
+            return true;
+        }
+        for (int i = worst; i + 1 < foundCount_; ++i) {
+            found_[i] = found_[i + 1];
+            foundAmplitude_[i] = foundAmplitude_[i + 1];
+        }
+        --foundCount_;
+    }
+    return false;
+}
+
+bool FineEstimator::EstimateWindow(Estimate& out, double& followed) {
+    fftw_execute(static_cast<fftw_plan>(plans_[PlanIndex()]));
     const auto* spectrum = static_cast<const fftw_complex*>(spectrum_);
     const int kBins = length_ / 2 + 1;
-    const double kBinHz = static_cast<double>(kSampleRate) / length_;
+    const double kBinHz = binHz_;
 
     const int lowest =
         std::max(2, static_cast<int>(std::ceil(referenceHz_ * kLowerBandFactor / kBinHz)));
@@ -203,6 +493,85 @@ bool FineEstimator::EstimateWindow(Estimate& out) {
     if (lowest > highest) {
         return false;
     }
+    out.fromPartials = false;
+    out.noiseCents = 0.0;
+
+    if (piano_) {
+        const int top =
+            std::min(kBins - 1, static_cast<int>(kHighestPartialHz / kBinHz) + noiseReach_ + 2);
+        for (int k = 0; k <= top; ++k) {
+            power_[k] = spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1];
+        }
+        double fittedF1 = 0.0;
+        MeasurePartials(fittedF1);
+        // Partials that a stiff string does not explain are something else
+        // (a neighbour, distortion, noise): the model places the fundamental
+        // only when three or more partials agree.
+        const bool modelled = KeepStiffString();
+        const int partials = modelled ? foundCount_ : 0;
+        if (modelled) {
+            const std::optional<StiffStringFit> fit = FitStiffString(found_.data(), foundCount_);
+            fittedF1 = std::sqrt(fit->f0Squared + fit->f0SquaredB);
+        }
+        std::optional<Peak> fundamental;
+        if (partials > 0) {
+            // Where the partials put it, within a bin or two of the model's
+            // error; the hum and partial 2 lie outside.
+            const double halfWidth = std::max(2.5 * kBinHz, 0.01 * fittedF1);
+            fundamental =
+                FindPartial(std::max(fittedF1 - halfWidth, lowest * kBinHz),
+                            std::min(fittedF1 + halfWidth, highest * kBinHz), kMinPartialToNoise);
+        } else {
+            fundamental = FindPartial(lowest * kBinHz, highest * kBinHz, kMinSignalToNoise);
+        }
+        if (!fundamental) {
+            if (partials < 3) {
+                return false;
+            }
+            double loudest = 0.0;
+            for (int i = 0; i < foundCount_; ++i) {
+                loudest = std::max(loudest, foundAmplitude_[i] * foundAmplitude_[i]);
+            }
+            out.frequencyHz = fittedF1;
+            out.power = loudest;
+            out.fromPartials = true;
+            followed = loudest;
+            return true;
+        }
+        const double omega = Refine(kTwoPi * fundamental->frequencyHz / kSampleRate);
+        out.frequencyHz = omega * kSampleRate / kTwoPi;
+        out.power = fundamental->power;
+        // The spread of a Hann-window frequency estimate in white noise, in
+        // bins: about 0.32 / √(peak-to-noise power ratio).
+        out.noiseCents = kCentsPerRatio * 0.32 / std::sqrt(fundamental->signalToNoise) * kBinHz /
+                         out.frequencyHz;
+        followed = out.power;
+        if (!(std::abs(out.frequencyHz - fundamental->frequencyHz) < kBinHz)) {
+            return false;
+        }
+        // The fundamental joins its partials, lowest first, and all of them
+        // must agree; partials that do not are not kept.
+        if (foundCount_ > 0 && foundCount_ < kMaxPartials + 1) {
+            for (int i = foundCount_; i > 0; --i) {
+                found_[i] = found_[i - 1];
+                foundAmplitude_[i] = foundAmplitude_[i - 1];
+            }
+            found_[0] = {1, out.frequencyHz};
+            foundAmplitude_[0] = std::sqrt(out.power);
+            ++foundCount_;
+            if (!KeepStiffString()) {
+                foundCount_ = 0;
+            }
+        }
+        if (foundCount_ == 0) {
+            found_[0] = {1, out.frequencyHz};
+            foundAmplitude_[0] = std::sqrt(out.power);
+            foundCount_ = 1;
+        }
+        return std::isfinite(out.frequencyHz);
+    }
+
+    foundCount_ = 0;
     const int reach = std::max(kMinNoiseReach, (lowest + highest) / 4);
     const int from = std::max(1, lowest - reach);
     const int to = std::min(kBins - 1, highest + reach);
@@ -250,6 +619,11 @@ bool FineEstimator::EstimateWindow(Estimate& out) {
     const double omega = Refine(kTwoPi * (peak + offset) / length_);
     out.frequencyHz = omega * kSampleRate / kTwoPi;
     out.power = power_[peak];
+    if (noise > 0.0) {
+        out.noiseCents =
+            kCentsPerRatio * 0.32 * std::sqrt(noise / out.power) * kBinHz / out.frequencyHz;
+    }
+    followed = out.power;
     return std::isfinite(out.frequencyHz) && out.frequencyHz > (lowest - 1) * kBinHz &&
            out.frequencyHz < (highest + 1) * kBinHz;
 }
@@ -312,21 +686,34 @@ double FineEstimator::Refine(double omega) const {
 }
 
 std::optional<FineReading> FineEstimator::Reading() const {
-    if (count_ < 3) {
+    // The fundamental as measured, where at least three windows saw it; else
+    // where the partials put it.
+    int measured = 0;
+    for (int i = 0; i < count_; ++i) {
+        measured += estimates_[i].fromPartials ? 0 : 1;
+    }
+    const bool fromPartials = measured < 3;
+    int count = 0;
+    for (int i = 0; i < count_; ++i) {
+        if (estimates_[i].fromPartials == fromPartials) {
+            chosen_[count++] = estimates_[i];
+        }
+    }
+    if (count < 3) {
         return std::nullopt;
     }
     // First the power-weighted median, which no fragment can move: estimates
     // more than a fifth of a semitone from it are set aside.
-    std::copy_n(estimates_.begin(), count_, sorted_.begin());
-    std::sort(sorted_.begin(), sorted_.begin() + count_,
+    std::copy_n(chosen_.begin(), count, sorted_.begin());
+    std::sort(sorted_.begin(), sorted_.begin() + count,
               [](const Estimate& x, const Estimate& y) { return x.frequencyHz < y.frequencyHz; });
     double total = 0.0;
-    for (int i = 0; i < count_; ++i) {
+    for (int i = 0; i < count; ++i) {
         total += sorted_[i].power;
     }
-    double median = sorted_[count_ - 1].frequencyHz;
+    double median = sorted_[count - 1].frequencyHz;
     double below = 0.0;
-    for (int i = 0; i < count_; ++i) {
+    for (int i = 0; i < count; ++i) {
         below += sorted_[i].power;
         if (below >= 0.5 * total) {
             median = sorted_[i].frequencyHz;
@@ -339,16 +726,19 @@ std::optional<FineReading> FineEstimator::Reading() const {
     // weights of a Hann window over the span times the partial's amplitude.
     // That slope is the mean of the estimates weighted by a tent that
     // peaks at the fit's centre of time: Σ_{j ≥ i} A_j (t_j − t̄).
-    const double spanBegin = estimates_[0].centreBlocks - 0.5 * windowBlocks_;
-    const double spanLength = estimates_[count_ - 1].centreBlocks + 0.5 * windowBlocks_ - spanBegin;
+    const double spanBegin = chosen_[0].centreBlocks - 0.5 * windowBlocks_;
+    const double spanLength = chosen_[count - 1].centreBlocks + 0.5 * windowBlocks_ - spanBegin;
     double weightSum = 0.0;
     double timeSum = 0.0;
-    for (int i = 0; i < count_; ++i) {
+    for (int i = 0; i < count; ++i) {
         Estimate& e = sorted_[i];
-        e = estimates_[i];
+        e = chosen_[i];
         const double taper = std::sin(std::numbers::pi * (e.centreBlocks - spanBegin) / spanLength);
         const bool kept = std::abs(CentsBetween(e.frequencyHz, median)) <= kOutlierCents;
-        e.power = kept ? std::sqrt(estimates_[i].power) * taper * taper : 0.0;
+        // A piano key's partial is followed far into its decay: weighted by
+        // its power, the loud part it is tuned by leads.
+        const double weight = piano_ ? chosen_[i].power : std::sqrt(chosen_[i].power);
+        e.power = kept ? weight * taper * taper : 0.0;
         weightSum += e.power;
         timeSum += e.power * e.centreBlocks;
     }
@@ -359,9 +749,10 @@ std::optional<FineReading> FineEstimator::Reading() const {
     double tail = 0.0;
     double kernelSum = 0.0;
     double frequencySum = 0.0;
-    for (int i = count_ - 1; i >= 0; --i) {
+    for (int i = count - 1; i >= 0; --i) {
         const double moment = sorted_[i].power * (sorted_[i].centreBlocks - centre);
-        const double kernel = std::max(0.0, tail + 0.5 * moment);
+        // An estimate set aside takes no part, wherever it lies in the span.
+        const double kernel = sorted_[i].power > 0.0 ? std::max(0.0, tail + 0.5 * moment) : 0.0;
         tail += moment;
         kernelSum += kernel;
         frequencySum += kernel * sorted_[i].frequencyHz;
@@ -373,17 +764,73 @@ std::optional<FineReading> FineEstimator::Reading() const {
     FineReading r;
     r.frequencyHz = frequencySum / kernelSum;
     r.cents = CentsBetween(r.frequencyHz, referenceHz_);
-    // How far the pitch strays, with the same weights, over the span.
+
+    // Each partial averaged over the windows that saw it, weighted by its
+    // amplitude, and B fitted to them.
+    if (piano_) {
+        for (int n = 1; n <= kMaxPartials; ++n) {
+            if (partialWeight_[n] > 0.0) {
+                r.partials[r.partialCount++] = {n, partialSum_[n] / partialWeight_[n]};
+            }
+        }
+        if (r.partialCount >= 3) {
+            const std::optional<StiffStringFit> fit =
+                FitStiffString(r.partials.data(), r.partialCount);
+            if (fit) {
+                r.inharmonicity = fit->f0SquaredB / fit->f0Squared;
+            }
+        }
+    }
+
+    // How far the pitch strays, with the same weights, over the span. Of
+    // that spread, what the noise of one window explains averages out over
+    // the windows that do not overlap; the rest is the pitch wandering (two
+    // strings beating, a sampled note's loop), which does not. A fundamental
+    // placed by its partials adds how far a real string strays from the
+    // model.
     double spread = 0.0;
-    for (int i = 0; i < count_; ++i) {
+    double noise = 0.0;
+    for (int i = 0; i < count; ++i) {
         const double d = CentsBetween(sorted_[i].frequencyHz, r.frequencyHz);
         spread += sorted_[i].power * d * d;
+        noise += sorted_[i].power * sorted_[i].noiseCents * sorted_[i].noiseCents;
     }
-    r.uncertaintyCents = std::sqrt(spread / kernelSum);
+    spread /= kernelSum;
+    noise /= kernelSum;
+    const double independent = std::max(1.0, spanLength / windowBlocks_);
+    const double wander = std::max(0.0, spread - noise);
+    const double model = fromPartials ? kModelCents : 0.0;
+    // A pure tone is no unison of strings: it has no partials.
+    const double unison = r.partialCount >= 2 ? kUnisonCents : 0.0;
+    r.uncertaintyCents = std::sqrt(wander + noise / independent + model * model + unison * unison);
     r.seconds = static_cast<double>(lastUsed_ - firstUsed_ + 1) * kBlockSeconds;
     r.final = !following_;
+    r.fromPartials = fromPartials;
     return r;
 }
+
+namespace {
+
+// B as a musician reads it, "3,0 × 10⁻⁴": one decimal, a power of ten in
+// superscript digits.
+std::string InharmonicityText(double b, std::string_view decimalSeparator) {
+    int exponent = static_cast<int>(std::floor(std::log10(b)));
+    double mantissa = b / std::pow(10.0, exponent);
+    if (mantissa >= 9.95) {
+        mantissa /= 10.0;
+        ++exponent;
+    }
+    static constexpr std::array<std::string_view, 10> kSuperscripts{"⁰", "¹", "²", "³", "⁴",
+                                                                    "⁵", "⁶", "⁷", "⁸", "⁹"};
+    std::string power = exponent < 0 ? "⁻" : "";
+    const std::string digits = std::to_string(std::abs(exponent));
+    for (const char d : digits) {
+        power += kSuperscripts[static_cast<std::size_t>(d - '0')];
+    }
+    return FormatFixed(mantissa, 1, decimalSeparator) + " × 10" + power;
+}
+
+}  // namespace
 
 std::string FineReadingText(const FineReading& reading, std::string_view noteName,
                             std::string_view decimalSeparator) {
@@ -396,13 +843,20 @@ std::string FineReadingText(const FineReading& reading, std::string_view noteNam
     };
     const std::string deviation = cents(reading.cents);
     const bool zero = deviation.find_first_of("123456789") == std::string::npos;
-    std::string text = reading.final ? "Mesure fine : " : "Mesure fine (provisoire) : ";
+    std::string text = "Mesure fine";
+    if (reading.fromPartials) {
+        text += " d'après les partiels";
+    }
+    text += reading.final ? " : " : " (provisoire) : ";
     text += FormatFixed(reading.frequencyHz, 3, decimalSeparator) + " Hz, ";
     text += (reading.cents < 0.0 && !zero) ? "-" : "+";
     text += deviation + " par rapport à ";
     text += noteName;
     text += " (± " + cents(reading.uncertaintyCents) + ", ";
     text += FormatFixed(reading.seconds, 1, decimalSeparator) + " s de son)";
+    if (reading.inharmonicity && *reading.inharmonicity > 0.0) {
+        text += ", inharmonicité " + InharmonicityText(*reading.inharmonicity, decimalSeparator);
+    }
     return text;
 }
 

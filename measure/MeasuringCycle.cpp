@@ -83,12 +83,13 @@ MeasuringCycle::MeasuringCycle()
 }
 
 bool MeasuringCycle::Arm(std::string_view referenceText, std::optional<int> midiNote,
-                         std::string_view decimalSeparator) {
+                         std::string_view decimalSeparator, bool pianoKey) {
     if (referenceText.empty()) {
         return false;
     }
     measurement_.Arm();
     fine_->Clear();
+    armedPiano_ = pianoKey;
     if (midiNote) {
         armedNote_ = *midiNote;
     } else {
@@ -166,7 +167,7 @@ std::optional<TickReport> MeasuringCycle::Tick(const Block& samples, std::string
     const bool armed = measurement_.SamplingState() == 0.0;
     measurement_.Advance(report.level, report.estimateHz, decimalSeparator);
     if (armed && measurement_.SamplingState() >= 1.0 && armedNote_ >= 0) {
-        fine_->Start(armedNote_);
+        fine_->Start(armedNote_, armedPiano_);
     }
     fine_->Push(samples);
     return report;

@@ -79,9 +79,11 @@ class MeasuringCycle {
     // text, written with decimalSeparator; an empty one means no note is
     // chosen: nothing changes and false is returned, for the caller to say so.
     // midiNote is the chosen note, which the fine measurement follows; without
-    // it, the note nearest to the reference text is taken.
+    // it, the note nearest to the reference text is taken. pianoKey says the
+    // note is a piano key: the fine measurement then scales its window to the
+    // note and measures the partials and the inharmonicity.
     bool Arm(std::string_view referenceText, std::optional<int> midiNote = std::nullopt,
-             std::string_view decimalSeparator = ".");
+             std::string_view decimalSeparator = ".", bool pianoKey = false);
 
     // Another note was chosen: an open measurement is dropped, with its fine
     // measurement; after a result, the fine measurement stops there.
@@ -115,9 +117,10 @@ class MeasuringCycle {
 
   private:
     std::unique_ptr<Fourier> fourier_;     // 160 KiB, made once
-    std::unique_ptr<FineEstimator> fine_;  // 0.5 MiB, made once
+    std::unique_ptr<FineEstimator> fine_;  // 3 MiB, made once
     Measurement measurement_;
     int armedNote_ = -1;  // MIDI key number of the note measured, -1 for none
+    bool armedPiano_ = false;
     // The reference text last read, with its separator, and the band it gives.
     std::string referenceText_;
     std::string referenceSeparator_;

@@ -22,6 +22,7 @@ void ReferenceTone::SoundNote(int program, int note) {
     output_.Send(midi::kBankSelectLsb);
     output_.Send(midi::NoteOff(currentNote_));
     currentNote_ = note;
+    currentProgram_ = program;
     output_.Send(midi::NoteOn(note));
 }
 

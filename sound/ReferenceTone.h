@@ -35,10 +35,13 @@ class ReferenceTone {
     void CloseMidiOutput();
 
     int CurrentNote() const { return currentNote_; }
+    // The program of the note sounded last: the piano's until then.
+    int CurrentProgram() const { return currentProgram_; }
 
   private:
     MidiOutput& output_;
     int currentNote_ = 0;
+    int currentProgram_ = 0;
 };
 
 }  // namespace harmolune

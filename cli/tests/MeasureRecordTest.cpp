@@ -92,13 +92,14 @@ TEST(MeasureRecord, MeasuresTheBlocksOfTheInputLikeAFile) {
     for (std::string line; std::getline(lines, line);) {
         all.push_back(line);
     }
-    ASSERT_EQ(all.size(), 2U + 6U + 2U) << r.out;
+    ASSERT_EQ(all.size(), 2U + 6U + 3U) << r.out;
     EXPECT_EQ(all[0], "note\tLa\t4\t440.00Hz");
     EXPECT_EQ(all[2].substr(0, 4), "0\t0\t");
-    const std::string& result = all[all.size() - 2];
+    const std::string& result = all[all.size() - 3];
     ASSERT_EQ(result.substr(0, 7), "result\t") << result;
     EXPECT_NEAR(std::stod(result.substr(7)), 441.3, 0.1);
-    EXPECT_EQ(all.back(), "fine\t-");  // half a second holds no settled sound
+    EXPECT_EQ(all[all.size() - 2], "fine\t-");  // half a second holds no settled sound
+    EXPECT_EQ(all.back(), "partials\t-");
 }
 
 TEST(MeasureRecord, AnInputThatCannotStartIsNamedWithItsOwnText) {
@@ -115,7 +116,7 @@ TEST(MeasureRecord, BlocksThatStopComingEndTheRunInsteadOfHangingIt) {
     const ToolRun r = Measure({"--string", "4", "--record", "5"}, &input);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(input.stops, 1);
-    EXPECT_NE(r.out.find("\nresult\t...Hz\nfine\t-\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nresult\t...Hz\nfine\t-\npartials\t-\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.err,
               "harmolune-measure: no sound came from the default input for 5 s; 2 of 5 blocks "
               "measured\n");

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/MeasureTool.h"
+#include "testing/StiffString.h"
 #include "testing/WavFiles.h"
 
 namespace harmolune {
@@ -120,8 +121,8 @@ TEST(MeasureTool, ADataChunkCutShortIsMeasuredWithAWarning) {
     const ToolRun r = Measure({"--key", "9", "--octave", "4", path});
     EXPECT_EQ(r.status, 0);
     const std::vector<std::string> lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 2U + 4U + 2U);
-    EXPECT_NEAR(std::stod(lines[lines.size() - 2].substr(7)), 441.3, 0.1) << r.out;
+    ASSERT_EQ(lines.size(), 2U + 4U + 3U);
+    EXPECT_NEAR(std::stod(lines[lines.size() - 3].substr(7)), 441.3, 0.1) << r.out;
     EXPECT_EQ(r.err, "harmolune-measure: " + path +
                          ": warning: the data chunk declares 24576 bytes but only 16484 "
                          "follow; the 4 complete blocks there were measured\n");
@@ -200,7 +201,7 @@ TEST(MeasureTool, MeasuresAStruckA4) {
     const ToolRun r = Measure({"--key", "9", "--octave", "4", (dir / "a4.wav").string()});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 2U + 8U + 2U);
+    ASSERT_EQ(lines.size(), 2U + 8U + 3U);
     EXPECT_EQ(lines[0], "note\tLa\t4\t440.00Hz");
     EXPECT_EQ(lines[1], "block\tlevel\tfirst\tlast\tpeak\testimate\tstate");
     const std::vector<std::string> first = Fields(lines[2]);
@@ -215,12 +216,13 @@ TEST(MeasureTool, MeasuresAStruckA4) {
     EXPECT_EQ(first[6], "2");
     EXPECT_EQ(Fields(lines[7])[6], "7");   // six accepted blocks
     EXPECT_EQ(Fields(lines[8])[6], "-1");  // the first quiet block ends it
-    const std::string& result = lines[lines.size() - 2];
+    const std::string& result = lines[lines.size() - 3];
     ASSERT_EQ(result.substr(0, 7), "result\t");
     ASSERT_EQ(result.substr(result.size() - 3), " Hz");
     EXPECT_NEAR(std::stod(result.substr(7)), 441.3, 0.1);
     // A second of sound holds no settled part to measure finely.
-    EXPECT_EQ(lines.back(), "fine\t-");
+    EXPECT_EQ(lines[lines.size() - 2], "fine\t-");
+    EXPECT_EQ(lines.back(), "partials\t-");
 }
 
 TEST(MeasureTool, TheFineLineFollowsTheResult) {
@@ -240,9 +242,10 @@ TEST(MeasureTool, TheFineLineFollowsTheResult) {
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
     ASSERT_GE(lines.size(), 3U);
-    EXPECT_EQ(lines[lines.size() - 2].substr(0, 7), "result\t");
-    const std::vector<std::string> fine = Fields(lines.back());
-    ASSERT_EQ(fine.size(), 5U) << lines.back();
+    EXPECT_EQ(lines[lines.size() - 3].substr(0, 7), "result\t");
+    const std::vector<std::string> fine = Fields(lines[lines.size() - 2]);
+    ASSERT_EQ(fine.size(), 5U) << lines[lines.size() - 2];
+    EXPECT_EQ(lines.back(), "partials\t-");  // a guitar string
     EXPECT_EQ(fine[0], "fine");
     EXPECT_EQ(fine[1].size(), fine[1].find('.') + 5) << "four decimals: " << fine[1];
     EXPECT_NEAR(std::stod(fine[1]), f, 0.0005);
@@ -251,6 +254,46 @@ TEST(MeasureTool, TheFineLineFollowsTheResult) {
     EXPECT_EQ(fine[2].size(), 5U);
     EXPECT_EQ(fine[3].size(), fine[3].find('.') + 3);
     EXPECT_GT(std::stod(fine[4]), 1.0);
+}
+
+TEST(MeasureTool, ThePartialsLineGivesTheStiffStringsInharmonicity) {
+    // La 2, one string with B = 2.5e-4, its fundamental at 110.2 Hz.
+    testing::StiffStringTone tone;
+    tone.midiNote = 45;
+    tone.fundamentalHz = 110.2;
+    tone.inharmonicity = 2.5e-4;
+    tone.seed = 4;
+    const testing::StiffStringSound sound = testing::SynthesiseStiffString(tone);
+    TempDir dir;
+    WavLayout layout;
+    layout.samples = sound.samples;
+    WriteFile(dir / "a2.wav", WavBytes(layout));
+    const ToolRun r = Measure({"--key", "9", "--octave", "2", (dir / "a2.wav").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_GE(lines.size(), 4U);
+    EXPECT_EQ(lines[lines.size() - 2].substr(0, 5), "fine\t");
+    const std::vector<std::string> partials = Fields(lines.back());
+    ASSERT_EQ(partials.size(), 3U) << lines.back();
+    EXPECT_EQ(partials[0], "partials");
+    // Three significant digits and a two-digit exponent: 2.50e-04.
+    ASSERT_EQ(partials[1].size(), 8U) << partials[1];
+    EXPECT_EQ(partials[1].substr(4, 2), "e-");
+    EXPECT_NEAR(std::stod(partials[1]), 2.5e-4, 0.05 * 2.5e-4);
+    // Each partial where the stiff string puts it, with 3 decimals.
+    const double f0 = 110.2 / std::sqrt(1.0 + 2.5e-4);
+    std::istringstream list(partials[2]);
+    int count = 0;
+    for (std::string item; std::getline(list, item, ' '); ++count) {
+        const std::size_t colon = item.find(':');
+        ASSERT_NE(colon, std::string::npos) << item;
+        const int n = std::stoi(item.substr(0, colon));
+        const std::string hz = item.substr(colon + 1);
+        EXPECT_EQ(hz.size(), hz.find('.') + 4) << item;
+        const double expected = n * f0 * std::sqrt(1.0 + 2.5e-4 * n * n);
+        EXPECT_NEAR(std::stod(hz), expected, 1e-4 * expected) << item;
+    }
+    EXPECT_GE(count, 8);
 }
 
 TEST(MeasureTool, AGuitarStringAndAMeasurementThatNeverEnds) {
@@ -262,8 +305,9 @@ TEST(MeasureTool, AGuitarStringAndAMeasurementThatNeverEnds) {
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
     EXPECT_EQ(lines.front(), "note\tSi\t3\t246.94Hz");
-    EXPECT_EQ(lines[lines.size() - 2], "result\t...Hz");
-    EXPECT_EQ(lines.back(), "fine\t-");
+    EXPECT_EQ(lines[lines.size() - 3], "result\t...Hz");
+    EXPECT_EQ(lines[lines.size() - 2], "fine\t-");
+    EXPECT_EQ(lines.back(), "partials\t-");
 }
 
 TEST(MeasureTool, SilentBlocksHaveNoEstimate) {
@@ -274,9 +318,10 @@ TEST(MeasureTool, SilentBlocksHaveNoEstimate) {
     const ToolRun r = Measure({"--key", "0", "--octave", "4", (dir / "silence.wav").string()});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 5U);
+    ASSERT_EQ(lines.size(), 6U);
     EXPECT_EQ(lines[2], "0\t0\t29\t36\t29\t-\t0");
     EXPECT_EQ(lines[4], "fine\t-");
+    EXPECT_EQ(lines[5], "partials\t-");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "core/Notes.h"
 #include "measure/MeasuringCycle.h"
+#include "testing/StiffString.h"
 
 namespace harmolune {
 namespace {
@@ -44,13 +45,15 @@ Block BlockAt(const std::vector<std::uint8_t>& samples, std::size_t index) {
     return block;
 }
 
-// Arms a cycle for midiNote and feeds every block, leaving out those listed
-// in `lost` (telling the cycle, unless `tell` is false).
+// Arms a cycle for midiNote, a piano key or not, and feeds every block,
+// leaving out those listed in `lost` (telling the cycle, unless `tell` is
+// false).
 std::optional<FineReading> FineOf(const std::vector<std::uint8_t>& samples, int midiNote,
-                                  const std::vector<std::size_t>& lost = {}, bool tell = true) {
+                                  const std::vector<std::size_t>& lost = {}, bool tell = true,
+                                  bool pianoKey = false) {
     MeasuringCycle cycle;
     const std::string reference = ReferenceText(EqualTemperedHz(midiNote), ".");
-    EXPECT_TRUE(cycle.Arm(reference, midiNote));
+    EXPECT_TRUE(cycle.Arm(reference, midiNote, ".", pianoKey));
     for (std::size_t b = 0; b < samples.size() / kFrameLength; ++b) {
         if (std::find(lost.begin(), lost.end(), b) != lost.end()) {
             if (tell) {
@@ -220,11 +223,131 @@ TEST(FineEstimator, AnotherNoteDropsAnOpenMeasurementAndEndsAFollowedOne) {
     EXPECT_FALSE(open.Fine());
 }
 
+std::optional<FineReading> PianoFineOf(const std::vector<std::uint8_t>& samples, int midiNote,
+                                       const std::vector<std::size_t>& lost = {},
+                                       bool tell = true) {
+    return FineOf(samples, midiNote, lost, tell, true);
+}
+
+struct PianoCase {
+    // cppcheck-suppress unusedStructMember ; the test's name, read by the name generator
+    const char* name;
+    testing::StiffStringTone tone;
+    double withinCents;
+    bool fromPartials;  // the fundamental is too weak to be seen
+};
+
+testing::StiffStringTone PianoTone(int midiNote, double peak, unsigned seed) {
+    testing::StiffStringTone tone;
+    tone.midiNote = midiNote;
+    tone.blockPeak = peak;
+    tone.seed = seed;
+    return tone;
+}
+
+class FinePianoKey : public ::testing::TestWithParam<PianoCase> {};
+
+TEST_P(FinePianoKey, ReadsTheFundamentalPartial) {
+    const PianoCase c = GetParam();
+    const testing::StiffStringSound sound = testing::SynthesiseStiffString(c.tone);
+    const std::optional<FineReading> fine = PianoFineOf(sound.samples, c.tone.midiNote);
+    ASSERT_TRUE(fine);
+    EXPECT_NEAR(Cents(fine->frequencyHz, sound.truthHz), 0.0, c.withinCents)
+        << fine->frequencyHz << " Hz for " << sound.truthHz;
+    EXPECT_EQ(fine->fromPartials, c.fromPartials);
+    // The stated uncertainty covers the error, and says when the fundamental
+    // comes from a model of the string.
+    EXPECT_LE(std::abs(Cents(fine->frequencyHz, sound.truthHz)), 2.0 * fine->uncertaintyCents);
+    if (c.fromPartials) {
+        EXPECT_GE(fine->uncertaintyCents, 1.0);
+    }
+    ASSERT_TRUE(fine->inharmonicity);
+    EXPECT_NEAR(*fine->inharmonicity / sound.inharmonicity, 1.0, 0.05);
+}
+
+testing::StiffStringTone Silenced(testing::StiffStringTone tone) {
+    tone.fundamentalDb = -200.0;
+    return tone;
+}
+
+testing::StiffStringTone Short(testing::StiffStringTone tone) {
+    tone.seconds = 0.6;  // then silence, as when the key is let go
+    return tone;
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, FinePianoKey,
+                         ::testing::Values(
+                             // A0: the fundamental 35 dB below partial 2, still measured.
+                             PianoCase{"A0", PianoTone(21, 90.0, 2), 0.1, false},
+                             PianoCase{"C8", PianoTone(108, 90.0, 3), 0.1, false},
+                             PianoCase{"C4", PianoTone(60, 60.0, 4), 0.1, false},
+                             // No fundamental at all: placed by partials 2 to 16.
+                             PianoCase{"F#1 without its fundamental",
+                                       Silenced(PianoTone(30, 90.0, 5)), 0.1, true},
+                             // The key let go after 0.6 s: the top octave still gets its reading.
+                             PianoCase{"C7 let go", Short(PianoTone(96, 90.0, 6)), 0.1, false}),
+                         [](const ::testing::TestParamInfo<PianoCase>& info) {
+                             std::string name = info.param.name;
+                             std::replace_if(
+                                 name.begin(), name.end(),
+                                 [](char ch) { return !std::isalnum(ch); }, '_');
+                             return name;
+                         });
+
+TEST(FineEstimator, APianoKeysLostBlockIsNotBridged) {
+    // A1's windows are four seconds long: a block lost inside one shifts the
+    // phase of what follows by 0.9 of a turn.
+    const double f = 55.3;
+    const std::vector<std::uint8_t> samples = Tone(f, 12.0, 0.0, 0.31, 60.0, 7);
+    const std::optional<FineReading> told = PianoFineOf(samples, 33, {40});
+    ASSERT_TRUE(told);
+    EXPECT_NEAR(Cents(told->frequencyHz, f), 0.0, 0.02);
+    const std::optional<FineReading> bridged = PianoFineOf(samples, 33, {40}, false);
+    ASSERT_TRUE(bridged);
+    EXPECT_GT(std::abs(Cents(bridged->frequencyHz, f)), 0.05);
+}
+
+TEST(FineEstimator, APureToneHasNoInharmonicity) {
+    // A piano key played as a sine: no partials, so no B to state.
+    const std::optional<FineReading> fine = PianoFineOf(Tone(220.0, 3.0, 1.5), 57);
+    ASSERT_TRUE(fine);
+    EXPECT_NEAR(Cents(fine->frequencyHz, 220.0), 0.0, 0.02);
+    EXPECT_FALSE(fine->inharmonicity);
+    EXPECT_EQ(fine->partialCount, 1);
+}
+
+TEST(FineEstimator, StiffStringFitRecoversB) {
+    // Partials 2, 5 and 9 of f0 = 100 Hz, B = 4e-4, computed by hand.
+    const double b = 4e-4;
+    std::vector<Partial> partials;
+    for (const int n : {2, 5, 9}) {
+        partials.push_back({n, n * 100.0 * std::sqrt(1.0 + b * n * n)});
+    }
+    const std::optional<StiffStringFit> fit = FitStiffString(partials.data(), 3);
+    ASSERT_TRUE(fit);
+    EXPECT_NEAR(fit->f0Squared, 10000.0, 1e-6);
+    EXPECT_NEAR(fit->f0SquaredB / fit->f0Squared, b, 1e-12);
+    EXPECT_FALSE(FitStiffString(partials.data(), 1));
+}
+
 struct TextCase {
     FineReading reading;
     const char* separator;
     const char* expected;
 };
+
+FineReading Reading(double hz, double cents, double uncertainty, double seconds, bool final,
+                    std::optional<double> inharmonicity = std::nullopt, bool fromPartials = false) {
+    FineReading r;
+    r.frequencyHz = hz;
+    r.cents = cents;
+    r.uncertaintyCents = uncertainty;
+    r.seconds = seconds;
+    r.final = final;
+    r.inharmonicity = inharmonicity;
+    r.fromPartials = fromPartials;
+    return r;
+}
 
 class FineText : public ::testing::TestWithParam<TextCase> {};
 
@@ -237,22 +360,26 @@ INSTANTIATE_TEST_SUITE_P(
     Readings, FineText,
     ::testing::Values(
         TextCase{
-            {82.5371, 2.7, 0.1, 2.5, true},
-            ",",
+            Reading(82.5371, 2.7, 0.1, 2.5, true), ",",
             "Mesure fine : 82,537 Hz, +2,7 cents par rapport à Mi 2 (± 0,1 cent, 2,5 s de son)"},
         TextCase{
-            {82.3, -1.234, 0.04, 1.27, false},
-            ".",
+            Reading(82.3, -1.234, 0.04, 1.27, false), ".",
             "Mesure fine (provisoire) : 82.300 Hz, -1.23 cent par rapport à Mi 2 (± 0.04 cent, "
             "1.3 s de son)"},
         TextCase{
-            {82.4, -0.001, 0.004, 3.0, true},
-            ",",
+            Reading(82.4, -0.001, 0.004, 3.0, true), ",",
             "Mesure fine : 82,400 Hz, +0,00 cent par rapport à Mi 2 (± 0,00 cent, 3,0 s de son)"},
-        TextCase{{80.0, -45.6, 2.4, 4.0, true},
-                 ",",
+        TextCase{Reading(80.0, -45.6, 2.4, 4.0, true), ",",
                  "Mesure fine : 80,000 Hz, -45,6 cents par rapport à Mi 2 (± 2,4 cents, 4,0 s de "
-                 "son)"}));
+                 "son)"},
+        // A piano key: its inharmonicity, with the user's separator.
+        TextCase{Reading(27.4, -13.2, 0.4, 9.0, true, 3.04e-4), ",",
+                 "Mesure fine : 27,400 Hz, -13,2 cents par rapport à Mi 2 (± 0,4 cent, 9,0 s de "
+                 "son), inharmonicité 3,0 × 10⁻⁴"},
+        // 9.97e-3 rounds up to the next power of ten.
+        TextCase{Reading(4186.0, 2.0, 2.1, 0.5, false, 9.97e-3, true), ".",
+                 "Mesure fine d'après les partiels (provisoire) : 4186.000 Hz, +2.0 cents par "
+                 "rapport à Mi 2 (± 2.1 cents, 0.5 s de son), inharmonicité 1.0 × 10⁻²"}));
 
 }  // namespace
 }  // namespace harmolune

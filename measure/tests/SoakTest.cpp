@@ -315,7 +315,9 @@ class Soaker {
     // too loud to count, two to six accepted blocks, a quiet one that ends it.
     void Measure(const SoakNote& note) {
         cycle_.NoteChosen();
-        cycle_.Arm(note.referenceText);
+        // Half the notes as piano keys, whose fine measurement also follows
+        // the partials.
+        cycle_.Arm(note.referenceText, std::nullopt, ".", random_.Below(2) == 0);
         if (random_.Below(3) == 0) {
             Tick(note.tooLoud, note.referenceText, note.separator);
         }
@@ -356,7 +358,7 @@ class Soaker {
         }
         switch (random_.Below(16)) {
             case 0:
-                cycle_.Arm(reference);
+                cycle_.Arm(reference, std::nullopt, ".", random_.Below(2) == 0);
                 break;
             case 1:
                 cycle_.NoteChosen();

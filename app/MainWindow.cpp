@@ -16,9 +16,11 @@
 #include <QSocketNotifier>
 #include <QTextBrowser>
 #include <cstdio>
+#include <string_view>
 
 #include "app/Accessibility.h"
 #include "app/FlatButton.h"
+#include "app/Texts.h"
 #include "core/Notes.h"
 #include "settings/Settings.h"
 #include "sound/CaptureDevice.h"
@@ -27,7 +29,16 @@ namespace harmolune {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// One line on stderr, behind the program's tag.
+void SayOnStderr(std::string_view line) {
+    std::string text(texts::kStderrTag);
+    text.append(line).push_back('\n');
+    std::fputs(text.c_str(), stderr);
+}
 
 }  // namespace
 
@@ -41,7 +52,7 @@ MainWindow::MainWindow(MidiOutput& midi, CaptureDevice& capture, std::string set
       tone_(midi) {
     accessibility::MarkWindow(*this);
     setObjectName("Form1");
-    setWindowTitle("Harmolune");
+    setWindowTitle(Q(texts::kWindowTitle));
     QIcon icon;
     icon.addFile(":/pictures/icon-32.png", QSize(32, 32));
     icon.addFile(":/pictures/icon-16.png", QSize(16, 16));
@@ -79,7 +90,7 @@ bool MainWindow::StartUp() {
     // help gives it back.
     const LoadedOctave loaded = LoadOctave(settingsPath_);
     if (!loaded.note.empty()) {
-        std::fprintf(stderr, "harmolune: %s\n", loaded.note.c_str());
+        SayOnStderr(loaded.note);
     }
     c_.hScroll1->setValue(loaded.octave);
     c_.text1->setText(QString::number(loaded.octave));
@@ -98,15 +109,14 @@ bool MainWindow::StartUp() {
     capturing_ = capture_.Start(ring_, error);
     if (!capturing_) {
         // What failed in French; the sound library's own words follow.
-        QMessageBox box(QMessageBox::NoIcon, "Harmolune",
-                        "Impossible d'ouvrir l'entrée audio (microphone) :\n" + Q(error),
-                        QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::NoIcon, Q(texts::kWindowTitle),
+                        Q(texts::kNoCaptureText) + Q(error), QMessageBox::Ok, this);
         box.exec();
         if (shutDown_) {
             return false;
         }
     } else if (ring_.WakeUpFd() < 0) {
-        std::fprintf(stderr, "harmolune: no wake-up for captured sound; measuring is off\n");
+        SayOnStderr(texts::kNoWakeUpLine);
     } else {
         blockNotifier_ = new QSocketNotifier(ring_.WakeUpFd(), QSocketNotifier::Read, this);
         connect(blockNotifier_, &QSocketNotifier::activated, this, &MainWindow::OnBlocksReady);
@@ -145,9 +155,7 @@ void MainWindow::OnSample() {
         ShowMeasurement();
         return;
     }
-    QMessageBox box(QMessageBox::Warning, "Échantillonnage...",
-                    "Précisez d'abord quelle note va être échantillonnée\n"
-                    "en appuyant sur une touche du clavier ou une corde de la guitare",
+    QMessageBox box(QMessageBox::Warning, Q(texts::kNoNoteTitle), Q(texts::kNoNoteText),
                     QMessageBox::Ok, this);
     box.exec();
 }
@@ -254,7 +262,8 @@ void MainWindow::ShutDown() {
     shutDown_ = true;
     std::string error;
     if (!SaveOctave(settingsPath_, c_.hScroll1->value(), error)) {
-        QMessageBox box(QMessageBox::Warning, "Harmolune", Q(error), QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::Warning, Q(texts::kWindowTitle), Q(error), QMessageBox::Ok,
+                        this);
         box.exec();
     }
     tone_.CloseMidiOutput();

@@ -321,28 +321,28 @@ Controls BuildLayout(QWidget& form) {
         c.corde[i] =
             static_cast<FlatButton*>(made.at("Corde_" + std::to_string(kStrings[i].index)));
     }
-    c.hScroll1 = static_cast<QScrollBar*>(made.at("HScroll1"));
-    c.text1 = static_cast<QLineEdit*>(made.at("Text1"));
-    c.label1 = static_cast<QLabel*>(made.at("Label1"));
-    c.label2 = static_cast<QLabel*>(made.at("Label2"));
-    c.label3 = static_cast<QLabel*>(made.at("Label3"));
-    c.label4 = static_cast<QLabel*>(made.at("Label4"));
-    c.command0 = static_cast<QPushButton*>(made.at("Command0"));
-    c.command1 = static_cast<QPushButton*>(made.at("Command1"));
-    c.command2 = static_cast<QPushButton*>(made.at("Command2"));
-    c.richTextBox1 = static_cast<QTextBrowser*>(made.at("RichTextBox1"));
-    c.command1->hide();
+    c.octaveSelector = static_cast<QScrollBar*>(made.at("HScroll1"));
+    c.octaveReadOut = static_cast<QLineEdit*>(made.at("Text1"));
+    c.measuredFrequency = static_cast<QLabel*>(made.at("Label1"));
+    c.noteName = static_cast<QLabel*>(made.at("Label2"));
+    c.octave = static_cast<QLabel*>(made.at("Label3"));
+    c.referenceFrequency = static_cast<QLabel*>(made.at("Label4"));
+    c.help = static_cast<QPushButton*>(made.at("Command0"));
+    c.closeHelp = static_cast<QPushButton*>(made.at("Command1"));
+    c.sample = static_cast<QPushButton*>(made.at("Command2"));
+    c.helpPane = static_cast<QTextBrowser*>(made.at("RichTextBox1"));
+    c.closeHelp->hide();
 
     // Tab goes through the keys in pitch order, the strings from the lowest,
     // the octave selector, then the two buttons. At start the form itself
     // holds the focus, so that nothing shows it until the first Tab.
     std::vector<QWidget*> tabOrder(c.clavier.begin(), c.clavier.end());
     tabOrder.insert(tabOrder.end(), c.corde.begin(), c.corde.end());
-    tabOrder.insert(tabOrder.end(), {c.hScroll1, c.command2, c.command0, c.command1});
+    tabOrder.insert(tabOrder.end(), {c.octaveSelector, c.sample, c.help, c.closeHelp});
     for (std::size_t i = 1; i < tabOrder.size(); ++i) {
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }
-    accessibility::ShowFocusOf(*c.hScroll1, *c.text1);
+    accessibility::ShowFocusOf(*c.octaveSelector, *c.octaveReadOut);
     form.setFocusPolicy(Qt::ClickFocus);
     form.setFocus();
     return c;

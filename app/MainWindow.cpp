@@ -65,10 +65,10 @@ MainWindow::MainWindow(MidiOutput& midi, CaptureDevice& capture, std::string set
     for (FlatButton* string : c_.corde) {
         connect(string, &FlatButton::clicked, this, [this, string] { OnString(string->Index()); });
     }
-    connect(c_.hScroll1, &QScrollBar::valueChanged, this, &MainWindow::OnOctaveChanged);
-    connect(c_.command0, &QPushButton::clicked, this, &MainWindow::OpenHelp);
-    connect(c_.command1, &QPushButton::clicked, this, &MainWindow::CloseHelp);
-    connect(c_.command2, &QPushButton::clicked, this, &MainWindow::OnSample);
+    connect(c_.octaveSelector, &QScrollBar::valueChanged, this, &MainWindow::OnOctaveChanged);
+    connect(c_.help, &QPushButton::clicked, this, &MainWindow::OpenHelp);
+    connect(c_.closeHelp, &QPushButton::clicked, this, &MainWindow::CloseHelp);
+    connect(c_.sample, &QPushButton::clicked, this, &MainWindow::OnSample);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] {
         if (HelpOpen()) {
@@ -92,8 +92,8 @@ bool MainWindow::StartUp() {
     if (!loaded.note.empty()) {
         SayOnStderr(loaded.note);
     }
-    c_.hScroll1->setValue(loaded.octave);
-    c_.text1->setText(QString::number(loaded.octave));
+    c_.octaveSelector->setValue(loaded.octave);
+    c_.octaveReadOut->setText(QString::number(loaded.octave));
 
     tone_.OpenMidiOutput();
 
@@ -124,9 +124,11 @@ bool MainWindow::StartUp() {
     return true;
 }
 
-void MainWindow::OnOctaveChanged(int octave) { c_.text1->setText(QString::number(octave)); }
+void MainWindow::OnOctaveChanged(int octave) { c_.octaveReadOut->setText(QString::number(octave)); }
 
-void MainWindow::OnKey(int key) { Show(ChooseKey(key, c_.hScroll1->value(), decimalSeparator_)); }
+void MainWindow::OnKey(int key) {
+    Show(ChooseKey(key, c_.octaveSelector->value(), decimalSeparator_));
+}
 
 void MainWindow::OnString(int string) { Show(ChooseString(string, decimalSeparator_)); }
 
@@ -138,9 +140,9 @@ void MainWindow::Show(const NoteChoice& choice) {
     // share one mean.
     const bool samePitch = !referenceText_.empty() && choice.note == tone_.CurrentNote();
     tone_.SoundNote(choice.program, choice.note);
-    c_.label2->setText(Q(choice.name));
-    c_.label3->setText(Q(choice.octaveText));
-    c_.label4->setText(Q(choice.referenceText));
+    c_.noteName->setText(Q(choice.name));
+    c_.octave->setText(Q(choice.octaveText));
+    c_.referenceFrequency->setText(Q(choice.referenceText));
     referenceText_ = choice.referenceText;
     if (!samePitch) {
         cycle_.NoteChosen();
@@ -151,7 +153,7 @@ void MainWindow::Show(const NoteChoice& choice) {
 void MainWindow::OnSample() {
     if (cycle_.Arm(referenceText_, tone_.CurrentNote(), decimalSeparator_)) {
         // The fine measurement names the note it measures, e.g. "Mi 2".
-        armedNoteName_ = (c_.label2->text() + ' ' + c_.label3->text()).toStdString();
+        armedNoteName_ = (c_.noteName->text() + ' ' + c_.octave->text()).toStdString();
         ShowMeasurement();
         return;
     }
@@ -183,7 +185,7 @@ void MainWindow::OnBlocksReady() {
 void MainWindow::ShowMeasurement() {
     if (cycle_.MeasuredText() != shownMeasurement_) {
         shownMeasurement_ = cycle_.MeasuredText();
-        c_.label1->setText(Q(shownMeasurement_));
+        c_.measuredFrequency->setText(Q(shownMeasurement_));
     }
     // The fine measurement goes in Label1's tooltip and accessible
     // description; its text changes a few times a second while it refines.
@@ -192,45 +194,45 @@ void MainWindow::ShowMeasurement() {
     std::string text = fine ? FineReadingText(*fine, armedNoteName_, decimalSeparator_) : "";
     if (text != shownFine_) {
         shownFine_ = std::move(text);
-        c_.label1->setToolTip(Q(shownFine_));
-        c_.label1->setAccessibleDescription(Q(shownFine_));
+        c_.measuredFrequency->setToolTip(Q(shownFine_));
+        c_.measuredFrequency->setAccessibleDescription(Q(shownFine_));
         if (final && !shownFineFinal_) {
             // Said once, when it is settled.
-            QAccessibleEvent alert(c_.label1, QAccessible::Alert);
+            QAccessibleEvent alert(c_.measuredFrequency, QAccessible::Alert);
             QAccessible::updateAccessibility(&alert);
         }
     }
     shownFineFinal_ = final;
 }
 
-bool MainWindow::HelpOpen() const { return !c_.command1->isHidden(); }
+bool MainWindow::HelpOpen() const { return !c_.closeHelp->isHidden(); }
 
 void MainWindow::OpenHelp() {
-    c_.richTextBox1->show();
-    c_.command1->show();
+    c_.helpPane->show();
+    c_.closeHelp->show();
     CoverWithHelp(true);
-    c_.richTextBox1->setFocus(Qt::OtherFocusReason);
+    c_.helpPane->setFocus(Qt::OtherFocusReason);
     // The frame is known only once the window is on screen; with no window
     // manager it is empty.
     const QSize frame = frameGeometry().size() - geometry().size();
     setFixedSize(layout::kHelpOuterSize - frame);
-    c_.richTextBox1->setGeometry(rect());
-    c_.command1->move(layout::kCommand1Left, layout::kCommand1Top);
+    c_.helpPane->setGeometry(rect());
+    c_.closeHelp->move(layout::kCloseHelpLeft, layout::kCloseHelpTop);
 }
 
 void MainWindow::CloseHelp() {
     CoverWithHelp(false);
-    c_.richTextBox1->hide();
-    c_.command1->hide();
+    c_.helpPane->hide();
+    c_.closeHelp->hide();
     setFixedSize(layout::kClientSize);
-    c_.command0->setFocus(Qt::OtherFocusReason);
+    c_.help->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::CoverWithHelp(bool covered) {
     // The pane lies over every other control. Hidden meanwhile, they are
     // reached neither by Tab nor by a screen reader; nothing else changes.
     for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (w != c_.richTextBox1 && w != c_.command1) {
+        if (w != c_.helpPane && w != c_.closeHelp) {
             w->setVisible(!covered);
         }
     }
@@ -261,7 +263,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::ShutDown() {
     shutDown_ = true;
     std::string error;
-    if (!SaveOctave(settingsPath_, c_.hScroll1->value(), error)) {
+    if (!SaveOctave(settingsPath_, c_.octaveSelector->value(), error)) {
         QMessageBox box(QMessageBox::Warning, Q(texts::kWindowTitle), Q(error), QMessageBox::Ok,
                         this);
         box.exec();

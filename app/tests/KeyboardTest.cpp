@@ -102,14 +102,14 @@ class KeyboardPress : public KeyboardTest, public testing::WithParamInterface<Pr
 TEST_P(KeyboardPress, PlaysTheFocusedNoteAsAClickDoes) {
     Start();
     const PressCase& p = GetParam();
-    C().hScroll1->setValue(p.octave);
+    C().octaveSelector->setValue(p.octave);
     Tab(TabsTo(p.button));
     ASSERT_EQ(Focused(), p.button);
     midi.messages.clear();
     Press(p.key, p.modifiers);
-    EXPECT_EQ(C().label2->text(), QString::fromUtf8(p.name));
-    EXPECT_EQ(C().label3->text(), p.octaveText);
-    EXPECT_EQ(C().label4->text(), p.reference);
+    EXPECT_EQ(C().noteName->text(), QString::fromUtf8(p.name));
+    EXPECT_EQ(C().octave->text(), p.octaveText);
+    EXPECT_EQ(C().referenceFrequency->text(), p.reference);
     EXPECT_EQ(midi.messages, p.messages);
 }
 
@@ -177,7 +177,7 @@ TEST_F(KeyboardTest, OtherKeysOnANotePlayNothing) {
         Press(key);
     }
     EXPECT_TRUE(midi.messages.empty());
-    EXPECT_EQ(C().label2->text(), "");
+    EXPECT_EQ(C().noteName->text(), "");
 }
 
 TEST_F(KeyboardTest, ArrowsOnTheSelectorStepTheOctaveAndStopAtTheEnds) {
@@ -186,7 +186,7 @@ TEST_F(KeyboardTest, ArrowsOnTheSelectorStepTheOctaveAndStopAtTheEnds) {
     ASSERT_EQ(Focused(), "HScroll1");
     struct Step {
         Qt::Key key;
-        const char* text1;
+        const char* octaveReadOut;
     };
     const Step steps[] = {
         {Qt::Key_Left, "2"},  {Qt::Key_Left, "1"},  {Qt::Key_Right, "2"}, {Qt::Key_Right, "3"},
@@ -195,13 +195,13 @@ TEST_F(KeyboardTest, ArrowsOnTheSelectorStepTheOctaveAndStopAtTheEnds) {
     };
     for (const Step& s : steps) {
         Press(s.key);
-        EXPECT_EQ(C().text1->text(), s.text1) << "after key " << s.key;
+        EXPECT_EQ(C().octaveReadOut->text(), s.octaveReadOut) << "after key " << s.key;
     }
-    EXPECT_EQ(C().hScroll1->value(), 7);
+    EXPECT_EQ(C().octaveSelector->value(), 7);
     // The octave chosen from the keyboard is the one a key then plays.
     Tab(TabsTo("Clavier_9") + kTabStops - TabsTo("HScroll1"));
     Press(Qt::Key_Space);
-    EXPECT_EQ(C().label4->text(), "3520.00Hz");
+    EXPECT_EQ(C().referenceFrequency->text(), "3520.00Hz");
 }
 
 TEST_F(KeyboardTest, HelpOpensFromTheKeyboardAndEscapeClosesIt) {
@@ -210,12 +210,12 @@ TEST_F(KeyboardTest, HelpOpensFromTheKeyboardAndEscapeClosesIt) {
     Tab(TabsTo("Command0"));
     Press(Qt::Key_Space);
     ASSERT_TRUE(window->HelpOpen());
-    EXPECT_EQ(QApplication::focusWidget(), C().richTextBox1);
+    EXPECT_EQ(QApplication::focusWidget(), C().helpPane);
     // The controls under the pane are out of the Tab chain meanwhile.
     for (int i = 0; i < 4; ++i) {
         Press(Qt::Key_Tab);
-        EXPECT_TRUE(QApplication::focusWidget() == C().richTextBox1 ||
-                    QApplication::focusWidget() == C().command1)
+        EXPECT_TRUE(QApplication::focusWidget() == C().helpPane ||
+                    QApplication::focusWidget() == C().closeHelp)
             << Focused().toStdString();
     }
     Press(Qt::Key_Escape);
@@ -234,8 +234,8 @@ TEST_F(KeyboardTest, TheHelpButtonFromTheKeyboardAndFermerWithTheMouse) {
     Tab(TabsTo("Command0"));
     Press(Qt::Key_Return);
     ASSERT_TRUE(window->HelpOpen());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return C().command1->isVisible(); }));
-    ClickCentre(*window, C().command1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return C().closeHelp->isVisible(); }));
+    ClickCentre(*window, C().closeHelp);
     EXPECT_FALSE(window->HelpOpen());
     EXPECT_EQ(Focused(), "Command0");
 }
@@ -278,15 +278,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(KeyboardTest, TheReadOutIsHighlightedWhileTheSelectorHasTheFocus) {
     Start();
-    const QImage before = C().text1->grab().toImage();
-    const QPoint background(4, C().text1->height() / 2);  // left of the centred digit
+    const QImage before = C().octaveReadOut->grab().toImage();
+    const QPoint background(4, C().octaveReadOut->height() / 2);  // left of the centred digit
     Tab(TabsTo("HScroll1"));
-    const QRgb shown = C().text1->grab().toImage().pixel(background);
+    const QRgb shown = C().octaveReadOut->grab().toImage().pixel(background);
     EXPECT_NE(shown, before.pixel(background));
-    EXPECT_EQ(QColor(shown), C().text1->palette().color(QPalette::Base));
+    EXPECT_EQ(QColor(shown), C().octaveReadOut->palette().color(QPalette::Base));
     EXPECT_EQ(QColor(shown), window->palette().color(QPalette::Highlight));
     Press(Qt::Key_Tab);
-    EXPECT_EQ(C().text1->grab().toImage(), before);
+    EXPECT_EQ(C().octaveReadOut->grab().toImage(), before);
 }
 
 TEST_F(KeyboardTest, AMouseClickPlaysTheKeyWithoutShowingAFocusFrame) {
@@ -294,11 +294,11 @@ TEST_F(KeyboardTest, AMouseClickPlaysTheKeyWithoutShowingAFocusFrame) {
     const QImage before = window->grab().toImage();
     const QWidget* focusBefore = QApplication::focusWidget();
     ClickKey(*window, C().clavier[9]);
-    EXPECT_EQ(C().label2->text(), "La");
+    EXPECT_EQ(C().noteName->text(), "La");
     EXPECT_EQ(QApplication::focusWidget(), focusBefore);
-    C().label2->clear();
-    C().label3->clear();
-    C().label4->clear();
+    C().noteName->clear();
+    C().octave->clear();
+    C().referenceFrequency->clear();
     EXPECT_EQ(window->grab().toImage(), before);
 }
 

@@ -24,16 +24,16 @@ class MeasureWindowTest : public testing::Test {
         ASSERT_TRUE(capture.Started());
     }
     void ChooseLa4() {
-        window->Widgets().hScroll1->setValue(4);
+        window->Widgets().octaveSelector->setValue(4);
         ClickKey(*window, window->Widgets().clavier[9]);
     }
-    void Arm() { ClickCentre(*window, window->Widgets().command2); }
+    void Arm() { ClickCentre(*window, window->Widgets().sample); }
     // Pushes the samples and lets the window handle what they woke it for.
     void Feed(const std::vector<std::uint8_t>& samples) {
         capture.Push(samples);
         QCoreApplication::processEvents();
     }
-    QString Label1() { return window->Widgets().label1->text(); }
+    QString Label1() { return window->Widgets().measuredFrequency->text(); }
     double State() { return window->Cycle().SamplingState(); }
 
     TempFolder folder;
@@ -111,7 +111,7 @@ TEST_F(MeasureWindowTest, ChoosingANoteDropsAnOpenMeasurement) {
 // A musician clicks the key again to hear the reference while the
 // measurement waits; a key and a string of the same pitch search one band.
 TEST_F(MeasureWindowTest, ChoosingTheSamePitchAgainKeepsTheMeasurement) {
-    window->Widgets().hScroll1->setValue(2);
+    window->Widgets().octaveSelector->setValue(2);
     ClickKey(*window, window->Widgets().clavier[9]);  // La 2, as the La string
     Arm();
     Feed(Tone(110.5, 60, 2));
@@ -181,25 +181,25 @@ TEST_F(MeasureWindowTest, TheFineMeasurementIsLabel1sTooltipAndDescription) {
     ChooseLa4();
     Arm();
     const std::vector<std::uint8_t> note = Struck(443.0, 6.0);
-    QLabel& label1 = *window->Widgets().label1;
+    QLabel& measuredFrequency = *window->Widgets().measuredFrequency;
     bool provisional = false;
     for (std::size_t at = 0; at + 4096 <= note.size(); at += 4096) {
         Feed({note.begin() + static_cast<std::ptrdiff_t>(at),
               note.begin() + static_cast<std::ptrdiff_t>(at + 4096)});
-        provisional |= label1.toolTip().startsWith("Mesure fine (provisoire) : 443.0");
-        EXPECT_EQ(label1.toolTip(), label1.accessibleDescription());
+        provisional |= measuredFrequency.toolTip().startsWith("Mesure fine (provisoire) : 443.0");
+        EXPECT_EQ(measuredFrequency.toolTip(), measuredFrequency.accessibleDescription());
     }
     EXPECT_TRUE(provisional);
     EXPECT_NEAR(Shown(Label1()), 443.0, 3.0) << "Label1 keeps its own reading";
     // 443 Hz is 11.76 cents above La 4.
-    EXPECT_TRUE(label1.toolTip().startsWith("Mesure fine : 443.000 Hz, +11.76 cents"))
-        << label1.toolTip().toStdString();
-    EXPECT_TRUE(label1.toolTip().contains(" par rapport à La 4 (± "));
-    EXPECT_EQ(label1.accessibleDescription(), label1.toolTip());
+    EXPECT_TRUE(measuredFrequency.toolTip().startsWith("Mesure fine : 443.000 Hz, +11.76 cents"))
+        << measuredFrequency.toolTip().toStdString();
+    EXPECT_TRUE(measuredFrequency.toolTip().contains(" par rapport à La 4 (± "));
+    EXPECT_EQ(measuredFrequency.accessibleDescription(), measuredFrequency.toolTip());
 
     Arm();
-    EXPECT_EQ(label1.toolTip(), "");
-    EXPECT_EQ(label1.accessibleDescription(), "");
+    EXPECT_EQ(measuredFrequency.toolTip(), "");
+    EXPECT_EQ(measuredFrequency.accessibleDescription(), "");
 }
 
 TEST_F(MeasureWindowTest, ShutDownStopsCaptureOnce) {

@@ -5,16 +5,18 @@
 #include <QEvent>
 #include <QLabel>
 #include <QPalette>
+#include <QRegularExpression>
 #include <QVariant>
 
 namespace harmolune::accessibility {
 
 namespace {
 
-enum class Mark { Hidden = 1, Display, Group, Window };
+enum class Mark { Hidden = 1, Display, Group, Window, Notice };
 
 constexpr const char* kMarkProperty = "harmoluneAccessibleMark";
 constexpr const char* kHeadingProperty = "harmoluneAccessibleHeading";
+constexpr const char* kSaidProperty = "harmoluneAccessibleSaid";
 
 QAccessibleInterface* Factory(const QString&, QObject* object);
 
@@ -54,6 +56,15 @@ class DisplayInterface : public QAccessibleWidget {
     }
 };
 
+class NoticeInterface : public QAccessibleWidget {
+  public:
+    explicit NoticeInterface(QWidget* notice)
+        : QAccessibleWidget(notice, QAccessible::Notification) {}
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name ? widget()->property(kSaidProperty).toString() : QString();
+    }
+};
+
 QAccessibleInterface* Factory(const QString&, QObject* object) {
     const QVariant mark = object->property(kMarkProperty);
     if (!mark.isValid() || !object->isWidgetType()) {
@@ -74,6 +85,8 @@ QAccessibleInterface* Factory(const QString&, QObject* object) {
             return new QAccessibleWidget(widget, QAccessible::Grouping);
         case Mark::Window:
             return new QAccessibleWidget(widget, QAccessible::Window);
+        case Mark::Notice:
+            return new NoticeInterface(widget);
     }
     return nullptr;
 }
@@ -116,13 +129,45 @@ void MarkGroup(QWidget& frame) { SetMark(frame, Mark::Group); }
 
 void MarkWindow(QWidget& form) { SetMark(form, Mark::Window); }
 
+Announcer::Announcer(QWidget& form) {
+    for (QWidget*& notice : notices_) {
+        notice = new QWidget(&form);
+        SetMark(*notice, Mark::Notice);
+        notice->setObjectName("Notice");
+        notice->setAttribute(Qt::WA_TransparentForMouseEvents);
+        notice->setFocusPolicy(Qt::NoFocus);
+        notice->setGeometry(0, 0, 1, 1);
+        notice->lower();
+    }
+}
+
+void Announcer::Say(const QString& text) {
+    last_ = (last_ + 1) % notices_.size();
+    QWidget* notice = notices_[last_];
+    notice->setProperty(kSaidProperty, text);
+    // The bridge keeps names in a cache that this event updates.
+    QAccessibleEvent named(notice, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&named);
+    // Each showing is one announcement, the same text again included.
+    notice->hide();
+    notice->show();
+}
+
+QString Announcer::LastSaid() const { return notices_[last_]->property(kSaidProperty).toString(); }
+
 void ShowFocusOf(QWidget& selector, QWidget& readOut) { new FocusShower(selector, readOut); }
+
+QString SpokenText(const QString& text) {
+    static const QRegularExpression flat(QStringLiteral("\\b(Mi|Si)b\\b"));
+    QString spoken = text;
+    return spoken.replace(flat, QStringLiteral("\\1 bémol"));
+}
 
 QString DisplayName(const QString& heading, const QString& value) {
     if (value.isEmpty()) {
         return heading;
     }
-    return heading + QStringLiteral(" : ") + value;
+    return heading + QStringLiteral(" : ") + SpokenText(value);
 }
 
 }  // namespace harmolune::accessibility

@@ -11,6 +11,8 @@
 // first call puts these interfaces in front of Qt's own.
 
 #include <QString>
+#include <array>
+#include <cstddef>
 
 class QLabel;
 class QWidget;
@@ -35,8 +37,34 @@ void MarkWindow(QWidget& form);
 // the middle of it.
 void ShowFocusOf(QWidget& selector, QWidget& readOut);
 
+// Says short texts through the screen reader without moving the focus. Orca
+// drops name changes of labels and description changes of whatever has no
+// focus, but presents an object of role notification when it shows. The
+// announcer is a few such objects, each named by the text it says and shown
+// again to say it. They draw nothing and take neither clicks nor the focus.
+class Announcer {
+  public:
+    // Children of form, in its top left corner.
+    explicit Announcer(QWidget& form);
+    void Say(const QString& text);
+    // What was said last, empty before anything was.
+    QString LastSaid() const;
+
+  private:
+    // A screen reader reads the name of a notice some time after it shows,
+    // when the next text may already be there: texts said in quick
+    // succession go to notices of their own, in turn.
+    std::array<QWidget*, 3> notices_{};
+    std::size_t last_ = 0;
+};
+
+// The text as a speech synthesiser should read it: the flats' names written out
+// ("Mi bémol", "Si bémol"), since "Mib" and "Sib" are said as written. The
+// sharps need nothing: "Do#" is said "Do dièse".
+QString SpokenText(const QString& text);
+
 // "Note : La" (a French space before the colon); the heading alone while the
-// display is empty.
+// display is empty. The value is given as SpokenText.
 QString DisplayName(const QString& heading, const QString& value);
 
 }  // namespace harmolune::accessibility

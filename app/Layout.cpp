@@ -217,8 +217,8 @@ QWidget* Make(const Row& r, QWidget* parent) {
             auto* button = new FlatButton(
                 r.index, Q(key.tag), key.black ? QColor(0, 0, 0) : QColor(255, 255, 255), parent);
             button->setToolTip(Q(key.tooltip));
-            button->setAccessibleName(Q(key.tag));
-            button->setAccessibleDescription(Q(key.tooltip));
+            button->setAccessibleName(accessibility::SpokenText(Q(key.tag)));
+            button->setAccessibleDescription(accessibility::SpokenText(Q(key.tooltip)));
             w = button;
             break;
         }
@@ -334,8 +334,9 @@ Controls BuildLayout(QWidget& form) {
     c.closeHelp->hide();
 
     // Tab goes through the keys in pitch order, the strings from the lowest,
-    // the octave selector, then the two buttons. At start the form itself
-    // holds the focus, so that nothing shows it until the first Tab.
+    // the octave selector, then the two buttons. At start the first key
+    // holds the focus, so that a screen reader says where one stands; its
+    // frame waits for the first Tab (FlatButton).
     std::vector<QWidget*> tabOrder(c.clavier.begin(), c.clavier.end());
     tabOrder.insert(tabOrder.end(), c.corde.begin(), c.corde.end());
     tabOrder.insert(tabOrder.end(), {c.octaveSelector, c.sample, c.help, c.closeHelp});
@@ -343,8 +344,7 @@ Controls BuildLayout(QWidget& form) {
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }
     accessibility::ShowFocusOf(*c.octaveSelector, *c.octaveReadOut);
-    form.setFocusPolicy(Qt::ClickFocus);
-    form.setFocus();
+    c.clavier[0]->setFocus();
     return c;
 }
 

@@ -1,6 +1,5 @@
 #include "app/MainWindow.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -33,6 +32,17 @@ QString Q(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
+// A frequency text as said: "440,00 Hz" for the reference's "440,00Hz".
+QString SpokenFrequency(std::string_view text) {
+    constexpr std::string_view kUnit = "Hz";
+    if (text.size() > kUnit.size() && text.substr(text.size() - kUnit.size()) == kUnit &&
+        text[text.size() - kUnit.size() - 1] != ' ') {
+        text.remove_suffix(kUnit.size());
+        return Q(text) + QStringLiteral(" Hz");
+    }
+    return Q(text);
+}
+
 // One line on stderr, behind the program's tag.
 void SayOnStderr(std::string_view line) {
     std::string text(texts::kStderrTag);
@@ -49,6 +59,7 @@ MainWindow::MainWindow(MidiOutput& midi, CaptureDevice& capture, std::string set
       capture_(capture),
       settingsPath_(std::move(settingsPath)),
       decimalSeparator_(QLocale::system().decimalPoint().toStdString()),
+      announcer_(*this),
       tone_(midi) {
     accessibility::MarkWindow(*this);
     setObjectName("Form1");
@@ -144,6 +155,9 @@ void MainWindow::Show(const NoteChoice& choice) {
     c_.octave->setText(Q(choice.octaveText));
     c_.referenceFrequency->setText(Q(choice.referenceText));
     referenceText_ = choice.referenceText;
+    // "La 4, 440,00 Hz"
+    announcer_.Say(accessibility::SpokenText(Q(choice.name)) + ' ' + Q(choice.octaveText) +
+                   QStringLiteral(", ") + SpokenFrequency(choice.referenceText));
     if (!samePitch) {
         cycle_.NoteChosen();
         ShowMeasurement();
@@ -155,6 +169,7 @@ void MainWindow::OnSample() {
         // The fine measurement names the note it measures, e.g. "Mi 2".
         armedNoteName_ = (c_.noteName->text() + ' ' + c_.octave->text()).toStdString();
         ShowMeasurement();
+        announcer_.Say(Q(texts::kListeningSaid));
         return;
     }
     QMessageBox box(QMessageBox::Warning, Q(texts::kNoNoteTitle), Q(texts::kNoNoteText),
@@ -186,6 +201,11 @@ void MainWindow::ShowMeasurement() {
     if (cycle_.MeasuredText() != shownMeasurement_) {
         shownMeasurement_ = cycle_.MeasuredText();
         c_.measuredFrequency->setText(Q(shownMeasurement_));
+        // The result, as shown; arming says itself, and an emptied display
+        // follows a note that says itself.
+        if (!shownMeasurement_.empty() && shownMeasurement_ != kPlaceholderText) {
+            announcer_.Say(Q(shownMeasurement_));
+        }
     }
     // The fine measurement goes in Label1's tooltip and accessible
     // description; its text changes a few times a second while it refines.
@@ -195,11 +215,10 @@ void MainWindow::ShowMeasurement() {
     if (text != shownFine_) {
         shownFine_ = std::move(text);
         c_.measuredFrequency->setToolTip(Q(shownFine_));
-        c_.measuredFrequency->setAccessibleDescription(Q(shownFine_));
+        c_.measuredFrequency->setAccessibleDescription(accessibility::SpokenText(Q(shownFine_)));
         if (final && !shownFineFinal_) {
             // Said once, when it is settled.
-            QAccessibleEvent alert(c_.measuredFrequency, QAccessible::Alert);
-            QAccessible::updateAccessibility(&alert);
+            announcer_.Say(accessibility::SpokenText(Q(shownFine_)));
         }
     }
     shownFineFinal_ = final;

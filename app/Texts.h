@@ -38,6 +38,10 @@ inline constexpr std::string_view kPianoName = "Piano";
 inline constexpr std::string_view kGuitarName = "Guitare";
 inline constexpr std::string_view kHelpName = "Aide";
 
+// What the screen reader says, unasked, when a measurement is armed. The
+// other announcements are the displays' texts.
+inline constexpr std::string_view kListeningSaid = "Mesure en cours";
+
 // Message boxes.
 inline constexpr std::string_view kNoCaptureText =
     "Impossible d'ouvrir l'entrée audio (microphone) :\n";  // the library's words follow

@@ -18,7 +18,7 @@ namespace {
 
 using namespace testing_window;
 
-// The Tab stops in order, from the start.
+// The Tab stops in order, from the first key, which has the focus at start.
 const char* const kTabOrder[] = {
     "Clavier_0", "Clavier_1", "Clavier_2", "Clavier_3",  "Clavier_4",  "Clavier_5", "Clavier_6",
     "Clavier_7", "Clavier_8", "Clavier_9", "Clavier_10", "Clavier_11", "Corde_4",   "Corde_9",
@@ -29,7 +29,7 @@ constexpr int kTabStops = static_cast<int>(std::size(kTabOrder));
 int TabsTo(const std::string& name) {
     for (int i = 0; i < kTabStops; ++i) {
         if (name == kTabOrder[i]) {
-            return i + 1;
+            return i;
         }
     }
     return -1;
@@ -65,16 +65,23 @@ class KeyboardTest : public testing::Test {
     std::unique_ptr<MainWindow> window;
 };
 
-TEST_F(KeyboardTest, AtStartTheFormHoldsTheFocus) {
+TEST_F(KeyboardTest, AtStartTheFirstKeyHoldsTheFocusWithoutShowingIt) {
     Start();
-    EXPECT_EQ(QApplication::focusWidget(), window.get());
+    EXPECT_EQ(Focused(), "Clavier_0");
+    // Drawn as any key without the focus: white, inside its outline.
+    const QImage key = C().clavier[0]->grab().toImage();
+    EXPECT_EQ(key.pixel(3, key.height() - 8) & 0xFFFFFF, 0xFFFFFFu);
+    // Space plays it, as on any key that has the focus.
+    Press(Qt::Key_Space);
+    EXPECT_EQ(C().noteName->text(), "Do");
 }
 
 TEST_F(KeyboardTest, TabGoesThroughKeysStringsOctaveAndButtonsThenWraps) {
     Start();
-    for (const char* expected : kTabOrder) {
+    EXPECT_EQ(Focused(), kTabOrder[0]);
+    for (int i = 1; i < kTabStops; ++i) {
         Press(Qt::Key_Tab);
-        EXPECT_EQ(Focused(), expected);
+        EXPECT_EQ(Focused(), kTabOrder[i]);
     }
     Press(Qt::Key_Tab);
     EXPECT_EQ(Focused(), "Clavier_0");

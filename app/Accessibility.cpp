@@ -153,8 +153,6 @@ void Announcer::Say(const QString& text) {
     notice->show();
 }
 
-QString Announcer::LastSaid() const { return notices_[last_]->property(kSaidProperty).toString(); }
-
 void ShowFocusOf(QWidget& selector, QWidget& readOut) { new FocusShower(selector, readOut); }
 
 QString SpokenText(const QString& text) {

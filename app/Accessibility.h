@@ -47,8 +47,6 @@ class Announcer {
     // Children of form, in its top left corner.
     explicit Announcer(QWidget& form);
     void Say(const QString& text);
-    // What was said last, empty before anything was.
-    QString LastSaid() const;
 
   private:
     // A screen reader reads the name of a notice some time after it shows,

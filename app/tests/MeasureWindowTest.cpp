@@ -1,6 +1,7 @@
 // Measurement through the window: the test feeds blocks of known pitch and
 // level into the capture ring, and the window analyses each block once, in
 // order, when the event loop hands it over.
+#include <QAccessible>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -200,6 +201,56 @@ TEST_F(MeasureWindowTest, TheFineMeasurementIsLabel1sTooltipAndDescription) {
     Arm();
     EXPECT_EQ(measuredFrequency.toolTip(), "");
     EXPECT_EQ(measuredFrequency.accessibleDescription(), "");
+}
+
+// Records what the window gives a screen reader to say unasked: the
+// accessible name of each notification of the window as it shows.
+class ListenToNotices : public QObject {
+  public:
+    ListenToNotices(QWidget& window, QStringList& said) : said_(said) {
+        for (QWidget* w : window.findChildren<QWidget*>()) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            if (a != nullptr && a->role() == QAccessible::Notification) {
+                w->installEventFilter(this);
+            }
+        }
+    }
+
+  protected:
+    bool eventFilter(QObject* notice, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            said_.push_back(QAccessible::queryAccessibleInterface(notice)->text(QAccessible::Name));
+        }
+        return false;
+    }
+
+  private:
+    QStringList& said_;
+};
+
+TEST_F(MeasureWindowTest, WhatHappensIsSaidUnaskedOnceEachInOrder) {
+    QStringList said;
+    ListenToNotices listen(*window, said);
+    window->Widgets().octaveSelector->setValue(3);
+    ClickKey(*window, window->Widgets().clavier[3]);   // Mib: 440 x 2^(-18/12)
+    ClickCentre(*window, window->Widgets().corde[1]);  // the La string, MIDI 45
+    ChooseLa4();
+    Arm();
+    const std::vector<std::uint8_t> note = Struck(443.0, 6.0);
+    for (std::size_t at = 0; at + 4096 <= note.size(); at += 4096) {
+        Feed({note.begin() + static_cast<std::ptrdiff_t>(at),
+              note.begin() + static_cast<std::ptrdiff_t>(at + 4096)});
+    }
+    ASSERT_EQ(said.size(), 6) << said.join(" | ").toStdString();
+    EXPECT_EQ(said[0], "Mi bémol 3, 155.56 Hz");
+    EXPECT_EQ(said[1], "La 2, 110.00 Hz");
+    EXPECT_EQ(said[2], "La 4, 440.00 Hz");
+    EXPECT_EQ(said[3], "Mesure en cours");
+    EXPECT_EQ(said[4], Label1());
+    EXPECT_NEAR(Shown(said[4]), 443.0, 3.0);
+    // The fine reading once it is final, as its tooltip shows it.
+    EXPECT_EQ(said[5], window->Widgets().measuredFrequency->toolTip());
+    EXPECT_TRUE(said[5].startsWith("Mesure fine : 443.000 Hz")) << said[5].toStdString();
 }
 
 TEST_F(MeasureWindowTest, ShutDownStopsCaptureOnce) {

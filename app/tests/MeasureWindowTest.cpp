@@ -207,7 +207,7 @@ TEST_F(MeasureWindowTest, TheFineMeasurementIsLabel1sTooltipAndDescription) {
 // accessible name of each notification of the window as it shows.
 class ListenToNotices : public QObject {
   public:
-    ListenToNotices(QWidget& window, QStringList& said) : said_(said) {
+    explicit ListenToNotices(QWidget& window) {
         for (QWidget* w : window.findChildren<QWidget*>()) {
             QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
             if (a != nullptr && a->role() == QAccessible::Notification) {
@@ -215,6 +215,7 @@ class ListenToNotices : public QObject {
             }
         }
     }
+    const QStringList& Said() const { return said_; }
 
   protected:
     bool eventFilter(QObject* notice, QEvent* event) override {
@@ -225,12 +226,11 @@ class ListenToNotices : public QObject {
     }
 
   private:
-    QStringList& said_;
+    QStringList said_;
 };
 
 TEST_F(MeasureWindowTest, WhatHappensIsSaidUnaskedOnceEachInOrder) {
-    QStringList said;
-    ListenToNotices listen(*window, said);
+    const ListenToNotices listen(*window);
     window->Widgets().octaveSelector->setValue(3);
     ClickKey(*window, window->Widgets().clavier[3]);   // Mib: 440 x 2^(-18/12)
     ClickCentre(*window, window->Widgets().corde[1]);  // the La string, MIDI 45
@@ -241,6 +241,7 @@ TEST_F(MeasureWindowTest, WhatHappensIsSaidUnaskedOnceEachInOrder) {
         Feed({note.begin() + static_cast<std::ptrdiff_t>(at),
               note.begin() + static_cast<std::ptrdiff_t>(at + 4096)});
     }
+    const QStringList& said = listen.Said();
     ASSERT_EQ(said.size(), 6) << said.join(" | ").toStdString();
     EXPECT_EQ(said[0], "Mi bémol 3, 155.56 Hz");
     EXPECT_EQ(said[1], "La 2, 110.00 Hz");

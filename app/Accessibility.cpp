@@ -6,13 +6,14 @@
 #include <QLabel>
 #include <QPalette>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QVariant>
 
 namespace harmolune::accessibility {
 
 namespace {
 
-enum class Mark { Hidden = 1, Display, Group, Window, Notice };
+enum class Mark { Hidden = 1, Display, Group, Window, Notice, Stepper };
 
 constexpr const char* kMarkProperty = "harmoluneAccessibleMark";
 constexpr const char* kHeadingProperty = "harmoluneAccessibleHeading";
@@ -65,6 +66,27 @@ class NoticeInterface : public QAccessibleWidget {
     }
 };
 
+// A spin button over the scroll bar's value: the value, its range and its
+// step, set through the bar, whose value changes Qt already reports.
+class StepperInterface : public QAccessibleWidget, public QAccessibleValueInterface {
+  public:
+    explicit StepperInterface(QScrollBar* bar) : QAccessibleWidget(bar, QAccessible::SpinBox) {}
+    void* interface_cast(QAccessible::InterfaceType t) override {
+        if (t == QAccessible::ValueInterface) {
+            return static_cast<QAccessibleValueInterface*>(this);
+        }
+        return QAccessibleWidget::interface_cast(t);
+    }
+    QVariant currentValue() const override { return Bar()->value(); }
+    void setCurrentValue(const QVariant& value) override { Bar()->setValue(value.toInt()); }
+    QVariant maximumValue() const override { return Bar()->maximum(); }
+    QVariant minimumValue() const override { return Bar()->minimum(); }
+    QVariant minimumStepSize() const override { return Bar()->singleStep(); }
+
+  private:
+    QScrollBar* Bar() const { return static_cast<QScrollBar*>(widget()); }
+};
+
 QAccessibleInterface* Factory(const QString&, QObject* object) {
     const QVariant mark = object->property(kMarkProperty);
     if (!mark.isValid() || !object->isWidgetType()) {
@@ -87,6 +109,11 @@ QAccessibleInterface* Factory(const QString&, QObject* object) {
             return new QAccessibleWidget(widget, QAccessible::Window);
         case Mark::Notice:
             return new NoticeInterface(widget);
+        case Mark::Stepper:
+            if (auto* bar = qobject_cast<QScrollBar*>(widget)) {
+                return new StepperInterface(bar);
+            }
+            return nullptr;
     }
     return nullptr;
 }
@@ -128,6 +155,8 @@ void MarkDisplay(QLabel& display, const QString& heading) {
 void MarkGroup(QWidget& frame) { SetMark(frame, Mark::Group); }
 
 void MarkWindow(QWidget& form) { SetMark(form, Mark::Window); }
+
+void MarkStepper(QScrollBar& bar) { SetMark(bar, Mark::Stepper); }
 
 Announcer::Announcer(QWidget& form) {
     for (QWidget*& notice : notices_) {

@@ -15,6 +15,7 @@
 #include <cstddef>
 
 class QLabel;
+class QScrollBar;
 class QWidget;
 
 namespace harmolune::accessibility {
@@ -31,6 +32,11 @@ void MarkGroup(QWidget& frame);
 
 // The top-level form: a window named by its title.
 void MarkWindow(QWidget& form);
+
+// The octave scroll bar, read as what it does: a value stepped by the arrow
+// keys, said as the octave ("Octave", 4) rather than as a scroll bar, which
+// screen readers read as a percentage of its range.
+void MarkStepper(QScrollBar& bar);
 
 // While selector has the focus, readOut shows it in the highlight colours:
 // the octave scroll bar draws no focus of its own, and its read-out covers

@@ -247,6 +247,7 @@ QWidget* Make(const Row& r, QWidget* parent) {
         }
         case Kind::ScrollBar: {
             auto* bar = new QScrollBar(Qt::Horizontal, parent);
+            accessibility::MarkStepper(*bar);
             bar->setRange(kMinOctave, kMaxOctave);
             bar->setSingleStep(1);
             bar->setPageStep(1);

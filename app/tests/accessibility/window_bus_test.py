@@ -225,7 +225,7 @@ class WindowOnTheBus(unittest.TestCase):
         cls.h.remove()
 
     def set_octave(self, octave):
-        bar = self.h.one(pyatspi.ROLE_SCROLL_BAR, "Octave")
+        bar = self.h.one(pyatspi.ROLE_SPIN_BUTTON, "Octave")
         bar.queryValue().currentValue = octave
         text = self.h.one(pyatspi.ROLE_TEXT, "Octave").queryText()
         self.assertTrue(poll(lambda: text.getText(0, -1) == str(octave)), f"octave {octave}")
@@ -256,7 +256,7 @@ class WindowOnTheBus(unittest.TestCase):
             (button, "Si 3", "Gratter cette corde"), (button, "Mi 4", "Gratter cette corde"),
             (button, "Échantillonner l'instrument", ""),
             (button, "Aide...", "Afficher l'aide..."),
-            (pyatspi.ROLE_SCROLL_BAR, "Octave", ""),
+            (pyatspi.ROLE_SPIN_BUTTON, "Octave", ""),
             (pyatspi.ROLE_TEXT, "Octave", ""),
             (pyatspi.ROLE_PANEL, "Piano", ""),
             (pyatspi.ROLE_PANEL, "Guitare", ""),
@@ -289,7 +289,7 @@ class WindowOnTheBus(unittest.TestCase):
         self.assertEqual(len(others), 12 + 6 + 2 + 2 + 2, others)
 
     def test_the_octave_is_a_value_from_minus_one_to_eight(self):
-        value = self.h.one(pyatspi.ROLE_SCROLL_BAR, "Octave").queryValue()
+        value = self.h.one(pyatspi.ROLE_SPIN_BUTTON, "Octave").queryValue()
         self.assertEqual((value.minimumValue, value.maximumValue), (-1, 8))
         self.set_octave(5)  # also what the octave file says at start
         for wanted, shown in ((7, "7"), (-1, "-1"), (12, "8"), (-3, "-1"), (5, "5")):
@@ -399,7 +399,7 @@ class FreshStart(unittest.TestCase):
         self.assertEqual(text.getText(0, -1), "3")
 
     def test_the_octave_chosen_is_saved_in_the_scratch_file(self):
-        self.h.one(pyatspi.ROLE_SCROLL_BAR, "Octave").queryValue().currentValue = 6
+        self.h.one(pyatspi.ROLE_SPIN_BUTTON, "Octave").queryValue().currentValue = 6
         text = self.h.one(pyatspi.ROLE_TEXT, "Octave").queryText()
         self.assertTrue(poll(lambda: text.getText(0, -1) == "6"))
         self.h.stop()

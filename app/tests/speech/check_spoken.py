@@ -16,6 +16,9 @@ Expected, in the steps of the run:
 - measure (Space on La, the window hearing its own tone): the note again,
   then the measured frequency as the display shows it, then the final fine
   reading, in that order, each once;
+- octave (Right on the octave selector, reached with Tab): the new octave;
+  the selector is said as "Octave 4" when reached, never as a scroll bar or
+  a percentage;
 - no notification in any other step, nothing said twice within a step, and
   no English anywhere.
 """
@@ -83,7 +86,7 @@ def notifications(texts):
 def check(grouped, displays):
     problems = []
     named = dict(grouped)
-    for name in ("start", "play", "arm", "measure", "end"):
+    for name in ("start", "play", "arm", "measure", "octave", "end"):
         if name not in named:
             problems.append(f"the run has no step {name!r}: it stopped early")
     if problems:
@@ -117,6 +120,15 @@ def check(grouped, displays):
                 problems.append(f"said {result!r}, but the display shows {displays}")
         if not fine.startswith("Mesure fine : ") or "par rapport à La 4" not in fine:
             problems.append(f"the fine reading is said as {fine!r}")
+
+    everything = [text for _, texts in grouped for text in texts]
+    if not any(t.startswith("Octave 4") for t in everything):
+        problems.append("the octave selector was never said as 'Octave 4'")
+    if "5" not in named["octave"]:
+        problems.append(f"after Right on the octave selector: {named['octave']}, expected '5'")
+    for text in everything:
+        if "pour cent" in text or "barre de défilement" in text:
+            problems.append(f"the octave is read as a scroll bar: {text!r}")
 
     for name, texts in grouped:
         if name not in ("play", "arm", "measure") and notifications(texts):

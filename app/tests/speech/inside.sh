@@ -93,6 +93,12 @@ xdotool key space
 heard "Mesure fine : " 30
 # Anything said twice would come now.
 sleep 3
+
+press_until Tab "'Octave 4" || fail "Tab never reached the octave selector"
+step "octave"
+xdotool key Right
+heard "'5'" 3
+sleep 1
 step "end"
 
 # The displays as the accessibility tree has them, for the checker.

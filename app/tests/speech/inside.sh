@@ -8,7 +8,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 W=$1
-sd_pid= orca_pid= h_pid=
+sd_pid='' orca_pid='' h_pid=''
 stop_all() {
   local p
   for p in $h_pid $orca_pid $sd_pid; do

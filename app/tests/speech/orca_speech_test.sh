@@ -81,7 +81,8 @@ for _ in $(seq 100); do
   [[ -s "$W/display" ]] && break
   sleep 0.1
 done
-export DISPLAY=:$(head -n1 "$W/display")
+DISPLAY=:$(head -n1 "$W/display")
+export DISPLAY
 
 dbus-run-session -- bash "$here/inside.sh" "$W" >"$W/inside.log" 2>&1 || {
   echo "the session did not run to its end:" >&2

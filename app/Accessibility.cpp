@@ -7,6 +7,7 @@
 #include <QPalette>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QTimer>
 #include <QVariant>
 
 namespace harmolune::accessibility {
@@ -159,27 +160,33 @@ void MarkWindow(QWidget& form) { SetMark(form, Mark::Window); }
 void MarkStepper(QScrollBar& bar) { SetMark(bar, Mark::Stepper); }
 
 Announcer::Announcer(QWidget& form) {
-    for (QWidget*& notice : notices_) {
-        notice = new QWidget(&form);
-        SetMark(*notice, Mark::Notice);
-        notice->setObjectName("Notice");
-        notice->setAttribute(Qt::WA_TransparentForMouseEvents);
-        notice->setFocusPolicy(Qt::NoFocus);
-        notice->setGeometry(0, 0, 1, 1);
-        notice->lower();
+    for (Notice& notice : notices_) {
+        notice.widget = new QWidget(&form);
+        SetMark(*notice.widget, Mark::Notice);
+        notice.widget->setObjectName("Notice");
+        notice.widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+        notice.widget->setFocusPolicy(Qt::NoFocus);
+        notice.widget->setGeometry(0, 0, 1, 1);
+        notice.widget->hide();
+        // Orca reads a notice within milliseconds of its showing.
+        notice.hider = new QTimer(notice.widget);
+        notice.hider->setSingleShot(true);
+        notice.hider->setInterval(3000);
+        QObject::connect(notice.hider, &QTimer::timeout, notice.widget, &QWidget::hide);
     }
 }
 
 void Announcer::Say(const QString& text) {
     last_ = (last_ + 1) % notices_.size();
-    QWidget* notice = notices_[last_];
-    notice->setProperty(kSaidProperty, text);
+    const Notice& notice = notices_[last_];
+    notice.widget->setProperty(kSaidProperty, text);
     // The bridge keeps names in a cache that this event updates.
-    QAccessibleEvent named(notice, QAccessible::NameChanged);
+    QAccessibleEvent named(notice.widget, QAccessible::NameChanged);
     QAccessible::updateAccessibility(&named);
     // Each showing is one announcement, the same text again included.
-    notice->hide();
-    notice->show();
+    notice.widget->hide();
+    notice.widget->show();
+    notice.hider->start();
 }
 
 void ShowFocusOf(QWidget& selector, QWidget& readOut) { new FocusShower(selector, readOut); }

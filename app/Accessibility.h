@@ -16,6 +16,7 @@
 
 class QLabel;
 class QScrollBar;
+class QTimer;
 class QWidget;
 
 namespace harmolune::accessibility {
@@ -47,7 +48,8 @@ void ShowFocusOf(QWidget& selector, QWidget& readOut);
 // drops name changes of labels and description changes of whatever has no
 // focus, but presents an object of role notification when it shows. The
 // announcer is a few such objects, each named by the text it says and shown
-// again to say it. They draw nothing and take neither clicks nor the focus.
+// to say it, then hidden again, so that a review of the screen does not read
+// old news. They draw nothing and take neither clicks nor the focus.
 class Announcer {
   public:
     // Children of form, in its top left corner.
@@ -58,7 +60,11 @@ class Announcer {
     // A screen reader reads the name of a notice some time after it shows,
     // when the next text may already be there: texts said in quick
     // succession go to notices of their own, in turn.
-    std::array<QWidget*, 3> notices_{};
+    struct Notice {
+        QWidget* widget = nullptr;
+        QTimer* hider = nullptr;  // hides it once it has been read
+    };
+    std::array<Notice, 3> notices_{};
     std::size_t last_ = 0;
 };
 

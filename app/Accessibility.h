@@ -3,7 +3,9 @@
 // accessible widgets say: decorations and the headings over the displays are
 // kept from screen readers (the names of what they label carry their words),
 // each display is read as its heading and its value ("Note : La"), the panels
-// are groups rather than windows, and the form is a window. UI thread only.
+// are groups rather than windows, the form is a window, and the octave
+// selector a spin button. The flats are written out for the synthesiser, and
+// an announcer says what happens without moving the focus. UI thread only.
 //
 // Each Mark function must be called on a freshly made widget, before its
 // text is set or it is shown: Qt creates a widget's accessible interface the

@@ -5,16 +5,20 @@
 #include <QEvent>
 #include <QLabel>
 #include <QPalette>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTimer>
 #include <QVariant>
 
 namespace harmolune::accessibility {
 
 namespace {
 
-enum class Mark { Hidden = 1, Display, Group, Window };
+enum class Mark { Hidden = 1, Display, Group, Window, Notice, Stepper };
 
 constexpr const char* kMarkProperty = "harmoluneAccessibleMark";
 constexpr const char* kHeadingProperty = "harmoluneAccessibleHeading";
+constexpr const char* kSaidProperty = "harmoluneAccessibleSaid";
 
 QAccessibleInterface* Factory(const QString&, QObject* object);
 
@@ -54,6 +58,36 @@ class DisplayInterface : public QAccessibleWidget {
     }
 };
 
+class NoticeInterface : public QAccessibleWidget {
+  public:
+    explicit NoticeInterface(QWidget* notice)
+        : QAccessibleWidget(notice, QAccessible::Notification) {}
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name ? widget()->property(kSaidProperty).toString() : QString();
+    }
+};
+
+// A spin button over the scroll bar's value: the value, its range and its
+// step, set through the bar, whose value changes Qt already reports.
+class StepperInterface : public QAccessibleWidget, public QAccessibleValueInterface {
+  public:
+    explicit StepperInterface(QScrollBar* bar) : QAccessibleWidget(bar, QAccessible::SpinBox) {}
+    void* interface_cast(QAccessible::InterfaceType t) override {
+        if (t == QAccessible::ValueInterface) {
+            return static_cast<QAccessibleValueInterface*>(this);
+        }
+        return QAccessibleWidget::interface_cast(t);
+    }
+    QVariant currentValue() const override { return Bar()->value(); }
+    void setCurrentValue(const QVariant& value) override { Bar()->setValue(value.toInt()); }
+    QVariant maximumValue() const override { return Bar()->maximum(); }
+    QVariant minimumValue() const override { return Bar()->minimum(); }
+    QVariant minimumStepSize() const override { return Bar()->singleStep(); }
+
+  private:
+    QScrollBar* Bar() const { return static_cast<QScrollBar*>(widget()); }
+};
+
 QAccessibleInterface* Factory(const QString&, QObject* object) {
     const QVariant mark = object->property(kMarkProperty);
     if (!mark.isValid() || !object->isWidgetType()) {
@@ -74,6 +108,13 @@ QAccessibleInterface* Factory(const QString&, QObject* object) {
             return new QAccessibleWidget(widget, QAccessible::Grouping);
         case Mark::Window:
             return new QAccessibleWidget(widget, QAccessible::Window);
+        case Mark::Notice:
+            return new NoticeInterface(widget);
+        case Mark::Stepper:
+            if (auto* bar = qobject_cast<QScrollBar*>(widget)) {
+                return new StepperInterface(bar);
+            }
+            return nullptr;
     }
     return nullptr;
 }
@@ -116,13 +157,51 @@ void MarkGroup(QWidget& frame) { SetMark(frame, Mark::Group); }
 
 void MarkWindow(QWidget& form) { SetMark(form, Mark::Window); }
 
+void MarkStepper(QScrollBar& bar) { SetMark(bar, Mark::Stepper); }
+
+Announcer::Announcer(QWidget& form) {
+    for (Notice& notice : notices_) {
+        notice.widget = new QWidget(&form);
+        SetMark(*notice.widget, Mark::Notice);
+        notice.widget->setObjectName("Notice");
+        notice.widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+        notice.widget->setFocusPolicy(Qt::NoFocus);
+        notice.widget->setGeometry(0, 0, 1, 1);
+        notice.widget->hide();
+        // Orca reads a notice within milliseconds of its showing.
+        notice.hider = new QTimer(notice.widget);
+        notice.hider->setSingleShot(true);
+        notice.hider->setInterval(3000);
+        QObject::connect(notice.hider, &QTimer::timeout, notice.widget, &QWidget::hide);
+    }
+}
+
+void Announcer::Say(const QString& text) {
+    last_ = (last_ + 1) % notices_.size();
+    const Notice& notice = notices_[last_];
+    notice.widget->setProperty(kSaidProperty, text);
+    // The bridge keeps names in a cache that this event updates.
+    QAccessibleEvent named(notice.widget, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&named);
+    // Each showing is one announcement, the same text again included.
+    notice.widget->hide();
+    notice.widget->show();
+    notice.hider->start();
+}
+
 void ShowFocusOf(QWidget& selector, QWidget& readOut) { new FocusShower(selector, readOut); }
+
+QString SpokenText(const QString& text) {
+    static const QRegularExpression flat(QStringLiteral("\\b(Mi|Si)b\\b"));
+    QString spoken = text;
+    return spoken.replace(flat, QStringLiteral("\\1 bémol"));
+}
 
 QString DisplayName(const QString& heading, const QString& value) {
     if (value.isEmpty()) {
         return heading;
     }
-    return heading + QStringLiteral(" : ") + value;
+    return heading + QStringLiteral(" : ") + SpokenText(value);
 }
 
 }  // namespace harmolune::accessibility

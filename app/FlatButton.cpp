@@ -22,7 +22,10 @@ void FlatButton::paintEvent(QPaintEvent*) {
     // by exactly that pixel, so the two outlines fall on the same column.
     p.setPen(QColor(0, 0, 0));
     p.drawRect(rect().adjusted(0, 0, -1, -1));
-    if (hasFocus()) {
+    // The first key holds the focus from the start, so that a screen reader
+    // names it at once; its frame shows only once the keyboard has moved the
+    // focus, as focus cues do elsewhere on the desktop.
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
         // Two pixels wide, two in from the edge: clear of the outline, and
         // it still fits the 13-pixel string buttons.
         p.setPen(QPen(FocusColour(), 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));

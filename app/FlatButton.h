@@ -4,7 +4,8 @@
 // (Clavier 0 to 11, Corde 4 to 28) and its tag, the note name it shows.
 // Reached with Tab only, so that a mouse click leaves the window's look
 // alone; Space, Enter or Return then presses it, and a frame in the colour
-// that contrasts with its fill shows that it has the focus.
+// that contrasts with its fill shows that it has the focus, once the focus
+// has been moved with the keyboard.
 
 #include <QAbstractButton>
 #include <QColor>

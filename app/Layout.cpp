@@ -14,6 +14,7 @@
 
 #include "app/Accessibility.h"
 #include "app/FlatButton.h"
+#include "app/Texts.h"
 #include "core/Notes.h"
 
 namespace harmolune {
@@ -56,37 +57,37 @@ constexpr QRgb kStringRed = 0x400000;
 constexpr QRgb kBrass = 0xC0C000;
 constexpr QRgb kSteel = 0xC0C0C0;
 constexpr Qt::Alignment kRight = Qt::AlignRight | Qt::AlignVCenter;
-// The two-line headings as a screen reader reads them.
-constexpr std::string_view kReference = "Fréquence référence";
-constexpr std::string_view kMeasured = "Fréquence instrument";
+constexpr Qt::Alignment kCentre = Qt::AlignCenter;
+
+using namespace texts;
 
 // Within each container the first row lies on top.
 constexpr Row kRows[] = {
-    {"Command1", "", Kind::Button, 10560, 120, 1035, 315, "Fermer", "Fermer l'aide"},
-    {"RichTextBox1", "", Kind::HelpView, 0, 0, 11895, 5535, {}, {}, -1, 0, {}, 0, "Aide"},
-    {"Frame3", "", Kind::Frame, 2340, 120, 2055, 2115, {}, {}, -1, 0, {}, 0, "Guitare"},
-    {"Frame2", "", Kind::Frame, 120, 120, 2055, 2115, {}, {}, -1, 0, {}, 0, "Piano"},
+    {"Command1", "", Kind::Button, 10560, 120, 1035, 315, kCloseHelpCaption, kCloseHelpTooltip},
+    {"RichTextBox1", "", Kind::HelpView, 0, 0, 11895, 5535, {}, {}, -1, 0, {}, 0, kHelpName},
+    {"Frame3", "", Kind::Frame, 2340, 120, 2055, 2115, {}, {}, -1, 0, {}, 0, kGuitarName},
+    {"Frame2", "", Kind::Frame, 120, 120, 2055, 2115, {}, {}, -1, 0, {}, 0, kPianoName},
     {"Frame1", "", Kind::BorderedFrame, 120, 3420, 4275, 615},
-    {"Label8_1", "", Kind::Heading, 2880, 2640, 1455, 195, "instrument"},
-    {"Label8_0", "", Kind::Heading, 2880, 2460, 1455, 195, "Fréquence"},
-    {"Label7_1", "", Kind::Heading, 1320, 2640, 1515, 195, "référence"},
-    {"Label7_0", "", Kind::Heading, 1320, 2460, 1515, 195, "Fréquence"},
-    {"Label6", "", Kind::Heading, 720, 2520, 735, 195, "Octave"},
-    {"Label5", "", Kind::Heading, 120, 2520, 795, 195, "Note"},
-    {"Label1", "", Kind::Display, 2880, 2820, 1515, 435, {}, {}, -1, 0, kRight, 0, kMeasured},
-    {"Label4", "", Kind::Display, 1320, 2820, 1515, 435, {}, {}, -1, 0, kRight, 0, kReference},
-    {"Label3", "", Kind::Display, 960, 2820, 315, 435, {}, {}, -1, 0, Qt::AlignCenter, 0, "Octave"},
-    {"Label2", "", Kind::Display, 120, 2820, 795, 435, {}, {}, -1, 0, Qt::AlignCenter, 0, "Note"},
+    {"Label8_1", "", Kind::Heading, 2880, 2640, 1455, 195, kInstrumentHeading},
+    {"Label8_0", "", Kind::Heading, 2880, 2460, 1455, 195, kFrequencyHeading},
+    {"Label7_1", "", Kind::Heading, 1320, 2640, 1515, 195, kReferenceHeading},
+    {"Label7_0", "", Kind::Heading, 1320, 2460, 1515, 195, kFrequencyHeading},
+    {"Label6", "", Kind::Heading, 720, 2520, 735, 195, kOctaveHeading},
+    {"Label5", "", Kind::Heading, 120, 2520, 795, 195, kNoteHeading},
+    {"Label1", "", Kind::Display, 2880, 2820, 1515, 435, {}, {}, -1, 0, kRight, 0, kMeasuredName},
+    {"Label4", "", Kind::Display, 1320, 2820, 1515, 435, {}, {}, -1, 0, kRight, 0, kReferenceName},
+    {"Label3", "", Kind::Display, 960, 2820, 315, 435, {}, {}, -1, 0, kCentre, 0, kOctaveName},
+    {"Label2", "", Kind::Display, 120, 2820, 795, 435, {}, {}, -1, 0, kCentre, 0, kNoteName},
 
     // Piano panel. Text1 covers the middle of HScroll1 and leaves 240 twips
     // of each end, the arrow buttons, uncovered.
-    {"Text1", "Frame2", Kind::TextBox, 840, 420, 435, 315, "0", {}, -1, 0, {}, 0, "Octave"},
+    {"Text1", "Frame2", Kind::TextBox, 840, 420, 435, 315, "0", {}, -1, 0, {}, 0, kOctaveName},
     {"Clavier_1", "Frame2", Kind::Key, 300, 900, 195, 615, {}, {}, 1},
     {"Clavier_3", "Frame2", Kind::Key, 600, 900, 195, 615, {}, {}, 3},
     {"Clavier_6", "Frame2", Kind::Key, 1020, 900, 195, 615, {}, {}, 6},
     {"Clavier_8", "Frame2", Kind::Key, 1290, 900, 195, 615, {}, {}, 8},
     {"Clavier_10", "Frame2", Kind::Key, 1560, 900, 195, 615, {}, {}, 10},
-    {"HScroll1", "Frame2", Kind::ScrollBar, 600, 420, 915, 315, {}, {}, -1, 0, {}, 0, "Octave"},
+    {"HScroll1", "Frame2", Kind::ScrollBar, 600, 420, 915, 315, {}, {}, -1, 0, {}, 0, kOctaveName},
     {"Clavier_0", "Frame2", Kind::Key, 180, 900, 255, 1035, {}, {}, 0},
     {"Clavier_2", "Frame2", Kind::Key, 420, 900, 255, 1035, {}, {}, 2},
     {"Clavier_4", "Frame2", Kind::Key, 660, 900, 255, 1035, {}, {}, 4},
@@ -94,7 +95,7 @@ constexpr Row kRows[] = {
     {"Clavier_7", "Frame2", Kind::Key, 1140, 900, 255, 1035, {}, {}, 7},
     {"Clavier_9", "Frame2", Kind::Key, 1380, 900, 255, 1035, {}, {}, 9},
     {"Clavier_11", "Frame2", Kind::Key, 1620, 900, 255, 1035, {}, {}, 11},
-    {"Label10", "Frame2", Kind::Heading, 540, 180, 975, 195, "Octave", {}, -1, kWhite},
+    {"Label10", "Frame2", Kind::Heading, 540, 180, 975, 195, kOctaveHeading, {}, -1, kWhite},
     {"Image1", "Frame2", Kind::Picture, 0, 0, 2055, 2115, ":/pictures/piano-wood.png"},
 
     // Guitar panel.
@@ -113,8 +114,8 @@ constexpr Row kRows[] = {
     {"Image2", "Frame3", Kind::Picture, 0, 0, 2055, 2115, ":/pictures/guitar-top.png"},
 
     // Button bar.
-    {"Command2", "Frame1", Kind::Button, 120, 180, 3195, 315, "Échantillonner l'instrument"},
-    {"Command0", "Frame1", Kind::Button, 3420, 180, 735, 315, "Aide...", "Afficher l'aide..."},
+    {"Command2", "Frame1", Kind::Button, 120, 180, 3195, 315, kSampleCaption},
+    {"Command0", "Frame1", Kind::Button, 3420, 180, 735, 315, kHelpCaption, kHelpTooltip},
 };
 
 constexpr bool AllWholePixels() {
@@ -216,8 +217,8 @@ QWidget* Make(const Row& r, QWidget* parent) {
             auto* button = new FlatButton(
                 r.index, Q(key.tag), key.black ? QColor(0, 0, 0) : QColor(255, 255, 255), parent);
             button->setToolTip(Q(key.tooltip));
-            button->setAccessibleName(Q(key.tag));
-            button->setAccessibleDescription(Q(key.tooltip));
+            button->setAccessibleName(accessibility::SpokenText(Q(key.tag)));
+            button->setAccessibleDescription(accessibility::SpokenText(Q(key.tooltip)));
             w = button;
             break;
         }
@@ -246,6 +247,7 @@ QWidget* Make(const Row& r, QWidget* parent) {
         }
         case Kind::ScrollBar: {
             auto* bar = new QScrollBar(Qt::Horizontal, parent);
+            accessibility::MarkStepper(*bar);
             bar->setRange(kMinOctave, kMaxOctave);
             bar->setSingleStep(1);
             bar->setPageStep(1);
@@ -320,30 +322,30 @@ Controls BuildLayout(QWidget& form) {
         c.corde[i] =
             static_cast<FlatButton*>(made.at("Corde_" + std::to_string(kStrings[i].index)));
     }
-    c.hScroll1 = static_cast<QScrollBar*>(made.at("HScroll1"));
-    c.text1 = static_cast<QLineEdit*>(made.at("Text1"));
-    c.label1 = static_cast<QLabel*>(made.at("Label1"));
-    c.label2 = static_cast<QLabel*>(made.at("Label2"));
-    c.label3 = static_cast<QLabel*>(made.at("Label3"));
-    c.label4 = static_cast<QLabel*>(made.at("Label4"));
-    c.command0 = static_cast<QPushButton*>(made.at("Command0"));
-    c.command1 = static_cast<QPushButton*>(made.at("Command1"));
-    c.command2 = static_cast<QPushButton*>(made.at("Command2"));
-    c.richTextBox1 = static_cast<QTextBrowser*>(made.at("RichTextBox1"));
-    c.command1->hide();
+    c.octaveSelector = static_cast<QScrollBar*>(made.at("HScroll1"));
+    c.octaveReadOut = static_cast<QLineEdit*>(made.at("Text1"));
+    c.measuredFrequency = static_cast<QLabel*>(made.at("Label1"));
+    c.noteName = static_cast<QLabel*>(made.at("Label2"));
+    c.octave = static_cast<QLabel*>(made.at("Label3"));
+    c.referenceFrequency = static_cast<QLabel*>(made.at("Label4"));
+    c.help = static_cast<QPushButton*>(made.at("Command0"));
+    c.closeHelp = static_cast<QPushButton*>(made.at("Command1"));
+    c.sample = static_cast<QPushButton*>(made.at("Command2"));
+    c.helpPane = static_cast<QTextBrowser*>(made.at("RichTextBox1"));
+    c.closeHelp->hide();
 
     // Tab goes through the keys in pitch order, the strings from the lowest,
-    // the octave selector, then the two buttons. At start the form itself
-    // holds the focus, so that nothing shows it until the first Tab.
+    // the octave selector, then the two buttons. At start the first key
+    // holds the focus, so that a screen reader says where one stands; its
+    // frame waits for the first Tab (FlatButton).
     std::vector<QWidget*> tabOrder(c.clavier.begin(), c.clavier.end());
     tabOrder.insert(tabOrder.end(), c.corde.begin(), c.corde.end());
-    tabOrder.insert(tabOrder.end(), {c.hScroll1, c.command2, c.command0, c.command1});
+    tabOrder.insert(tabOrder.end(), {c.octaveSelector, c.sample, c.help, c.closeHelp});
     for (std::size_t i = 1; i < tabOrder.size(); ++i) {
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }
-    accessibility::ShowFocusOf(*c.hScroll1, *c.text1);
-    form.setFocusPolicy(Qt::ClickFocus);
-    form.setFocus();
+    accessibility::ShowFocusOf(*c.octaveSelector, *c.octaveReadOut);
+    c.clavier[0]->setFocus();
     return c;
 }
 

@@ -33,25 +33,27 @@ inline constexpr int kDisplayFontPx = 18;
 
 // Where Command1 ("Fermer") stands while help is shown, relative to the
 // window's client area.
-inline constexpr int kCommand1Left = Px(10560);
-inline constexpr int kCommand1Top = Px(120);
+inline constexpr int kCloseHelpLeft = Px(10560);
+inline constexpr int kCloseHelpTop = Px(120);
 
 }  // namespace layout
 
-// The controls that the window's handlers use, all owned by the form.
+// The controls that the window's handlers use, all owned by the form. Each
+// is named for what it shows; its object name, which tests and screen
+// readers see, is the control's own (in brackets).
 struct Controls {
     std::array<FlatButton*, 12> clavier{};  // by key index 0 (Do) to 11 (Si)
     std::array<FlatButton*, 6> corde{};     // from the lowest string: indices 4 ... 28
-    QScrollBar* hScroll1 = nullptr;
-    QLineEdit* text1 = nullptr;
-    QLabel* label1 = nullptr;         // measured frequency
-    QLabel* label2 = nullptr;         // note name
-    QLabel* label3 = nullptr;         // octave of the note
-    QLabel* label4 = nullptr;         // reference frequency
-    QPushButton* command0 = nullptr;  // "Aide..."
-    QPushButton* command1 = nullptr;  // "Fermer"
-    QPushButton* command2 = nullptr;  // "Échantillonner l'instrument"
-    QTextBrowser* richTextBox1 = nullptr;
+    QScrollBar* octaveSelector = nullptr;   // (HScroll1) -1 to 8
+    QLineEdit* octaveReadOut = nullptr;     // (Text1) the selector's value
+    QLabel* measuredFrequency = nullptr;    // (Label1)
+    QLabel* noteName = nullptr;             // (Label2)
+    QLabel* octave = nullptr;               // (Label3) octave of the note
+    QLabel* referenceFrequency = nullptr;   // (Label4)
+    QPushButton* help = nullptr;            // (Command0) "Aide..."
+    QPushButton* closeHelp = nullptr;       // (Command1) "Fermer"
+    QPushButton* sample = nullptr;          // (Command2) "Échantillonner l'instrument"
+    QTextBrowser* helpPane = nullptr;       // (RichTextBox1)
 };
 
 // Creates every control of the table inside form, in its container and

@@ -1,6 +1,5 @@
 #include "app/MainWindow.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -16,9 +15,11 @@
 #include <QSocketNotifier>
 #include <QTextBrowser>
 #include <cstdio>
+#include <string_view>
 
 #include "app/Accessibility.h"
 #include "app/FlatButton.h"
+#include "app/Texts.h"
 #include "core/Notes.h"
 #include "settings/Settings.h"
 #include "sound/CaptureDevice.h"
@@ -27,7 +28,27 @@ namespace harmolune {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// A frequency text as said: "440,00 Hz" for the reference's "440,00Hz".
+QString SpokenFrequency(std::string_view text) {
+    constexpr std::string_view kUnit = "Hz";
+    if (text.size() > kUnit.size() && text.substr(text.size() - kUnit.size()) == kUnit &&
+        text[text.size() - kUnit.size() - 1] != ' ') {
+        text.remove_suffix(kUnit.size());
+        return Q(text) + QStringLiteral(" Hz");
+    }
+    return Q(text);
+}
+
+// One line on stderr, behind the program's tag.
+void SayOnStderr(std::string_view line) {
+    std::string text(texts::kStderrTag);
+    text.append(line).push_back('\n');
+    std::fputs(text.c_str(), stderr);
+}
 
 }  // namespace
 
@@ -38,10 +59,11 @@ MainWindow::MainWindow(MidiOutput& midi, CaptureDevice& capture, std::string set
       capture_(capture),
       settingsPath_(std::move(settingsPath)),
       decimalSeparator_(QLocale::system().decimalPoint().toStdString()),
+      announcer_(*this),
       tone_(midi) {
     accessibility::MarkWindow(*this);
     setObjectName("Form1");
-    setWindowTitle("Harmolune");
+    setWindowTitle(Q(texts::kWindowTitle));
     QIcon icon;
     icon.addFile(":/pictures/icon-32.png", QSize(32, 32));
     icon.addFile(":/pictures/icon-16.png", QSize(16, 16));
@@ -54,10 +76,10 @@ MainWindow::MainWindow(MidiOutput& midi, CaptureDevice& capture, std::string set
     for (FlatButton* string : c_.corde) {
         connect(string, &FlatButton::clicked, this, [this, string] { OnString(string->Index()); });
     }
-    connect(c_.hScroll1, &QScrollBar::valueChanged, this, &MainWindow::OnOctaveChanged);
-    connect(c_.command0, &QPushButton::clicked, this, &MainWindow::OpenHelp);
-    connect(c_.command1, &QPushButton::clicked, this, &MainWindow::CloseHelp);
-    connect(c_.command2, &QPushButton::clicked, this, &MainWindow::OnSample);
+    connect(c_.octaveSelector, &QScrollBar::valueChanged, this, &MainWindow::OnOctaveChanged);
+    connect(c_.help, &QPushButton::clicked, this, &MainWindow::OpenHelp);
+    connect(c_.closeHelp, &QPushButton::clicked, this, &MainWindow::CloseHelp);
+    connect(c_.sample, &QPushButton::clicked, this, &MainWindow::OnSample);
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] {
         if (HelpOpen()) {
@@ -79,10 +101,10 @@ bool MainWindow::StartUp() {
     // help gives it back.
     const LoadedOctave loaded = LoadOctave(settingsPath_);
     if (!loaded.note.empty()) {
-        std::fprintf(stderr, "harmolune: %s\n", loaded.note.c_str());
+        SayOnStderr(loaded.note);
     }
-    c_.hScroll1->setValue(loaded.octave);
-    c_.text1->setText(QString::number(loaded.octave));
+    c_.octaveSelector->setValue(loaded.octave);
+    c_.octaveReadOut->setText(QString::number(loaded.octave));
 
     tone_.OpenMidiOutput();
 
@@ -98,15 +120,14 @@ bool MainWindow::StartUp() {
     capturing_ = capture_.Start(ring_, error);
     if (!capturing_) {
         // What failed in French; the sound library's own words follow.
-        QMessageBox box(QMessageBox::NoIcon, "Harmolune",
-                        "Impossible d'ouvrir l'entrée audio (microphone) :\n" + Q(error),
-                        QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::NoIcon, Q(texts::kWindowTitle),
+                        Q(texts::kNoCaptureText) + Q(error), QMessageBox::Ok, this);
         box.exec();
         if (shutDown_) {
             return false;
         }
     } else if (ring_.WakeUpFd() < 0) {
-        std::fprintf(stderr, "harmolune: no wake-up for captured sound; measuring is off\n");
+        SayOnStderr(texts::kNoWakeUpLine);
     } else {
         blockNotifier_ = new QSocketNotifier(ring_.WakeUpFd(), QSocketNotifier::Read, this);
         connect(blockNotifier_, &QSocketNotifier::activated, this, &MainWindow::OnBlocksReady);
@@ -114,9 +135,11 @@ bool MainWindow::StartUp() {
     return true;
 }
 
-void MainWindow::OnOctaveChanged(int octave) { c_.text1->setText(QString::number(octave)); }
+void MainWindow::OnOctaveChanged(int octave) { c_.octaveReadOut->setText(QString::number(octave)); }
 
-void MainWindow::OnKey(int key) { Show(ChooseKey(key, c_.hScroll1->value(), decimalSeparator_)); }
+void MainWindow::OnKey(int key) {
+    Show(ChooseKey(key, c_.octaveSelector->value(), decimalSeparator_));
+}
 
 void MainWindow::OnString(int string) { Show(ChooseString(string, decimalSeparator_)); }
 
@@ -128,10 +151,13 @@ void MainWindow::Show(const NoteChoice& choice) {
     // share one mean.
     const bool samePitch = !referenceText_.empty() && choice.note == tone_.CurrentNote();
     tone_.SoundNote(choice.program, choice.note);
-    c_.label2->setText(Q(choice.name));
-    c_.label3->setText(Q(choice.octaveText));
-    c_.label4->setText(Q(choice.referenceText));
+    c_.noteName->setText(Q(choice.name));
+    c_.octave->setText(Q(choice.octaveText));
+    c_.referenceFrequency->setText(Q(choice.referenceText));
     referenceText_ = choice.referenceText;
+    // "La 4, 440,00 Hz"
+    announcer_.Say(accessibility::SpokenText(Q(choice.name)) + ' ' + Q(choice.octaveText) +
+                   QStringLiteral(", ") + SpokenFrequency(choice.referenceText));
     if (!samePitch) {
         cycle_.NoteChosen();
         ShowMeasurement();
@@ -142,13 +168,12 @@ void MainWindow::OnSample() {
     if (cycle_.Arm(referenceText_, tone_.CurrentNote(), decimalSeparator_,
                    tone_.CurrentProgram() == kPianoProgram)) {
         // The fine measurement names the note it measures, e.g. "Mi 2".
-        armedNoteName_ = (c_.label2->text() + ' ' + c_.label3->text()).toStdString();
+        armedNoteName_ = (c_.noteName->text() + ' ' + c_.octave->text()).toStdString();
         ShowMeasurement();
+        announcer_.Say(Q(texts::kListeningSaid));
         return;
     }
-    QMessageBox box(QMessageBox::Warning, "Échantillonnage...",
-                    "Précisez d'abord quelle note va être échantillonnée\n"
-                    "en appuyant sur une touche du clavier ou une corde de la guitare",
+    QMessageBox box(QMessageBox::Warning, Q(texts::kNoNoteTitle), Q(texts::kNoNoteText),
                     QMessageBox::Ok, this);
     box.exec();
 }
@@ -176,7 +201,12 @@ void MainWindow::OnBlocksReady() {
 void MainWindow::ShowMeasurement() {
     if (cycle_.MeasuredText() != shownMeasurement_) {
         shownMeasurement_ = cycle_.MeasuredText();
-        c_.label1->setText(Q(shownMeasurement_));
+        c_.measuredFrequency->setText(Q(shownMeasurement_));
+        // The result, as shown; arming says itself, and an emptied display
+        // follows a note that says itself.
+        if (!shownMeasurement_.empty() && shownMeasurement_ != kPlaceholderText) {
+            announcer_.Say(Q(shownMeasurement_));
+        }
     }
     // The fine measurement goes in Label1's tooltip and accessible
     // description; its text changes a few times a second while it refines.
@@ -185,45 +215,44 @@ void MainWindow::ShowMeasurement() {
     std::string text = fine ? FineReadingText(*fine, armedNoteName_, decimalSeparator_) : "";
     if (text != shownFine_) {
         shownFine_ = std::move(text);
-        c_.label1->setToolTip(Q(shownFine_));
-        c_.label1->setAccessibleDescription(Q(shownFine_));
+        c_.measuredFrequency->setToolTip(Q(shownFine_));
+        c_.measuredFrequency->setAccessibleDescription(accessibility::SpokenText(Q(shownFine_)));
         if (final && !shownFineFinal_) {
             // Said once, when it is settled.
-            QAccessibleEvent alert(c_.label1, QAccessible::Alert);
-            QAccessible::updateAccessibility(&alert);
+            announcer_.Say(accessibility::SpokenText(Q(shownFine_)));
         }
     }
     shownFineFinal_ = final;
 }
 
-bool MainWindow::HelpOpen() const { return !c_.command1->isHidden(); }
+bool MainWindow::HelpOpen() const { return !c_.closeHelp->isHidden(); }
 
 void MainWindow::OpenHelp() {
-    c_.richTextBox1->show();
-    c_.command1->show();
+    c_.helpPane->show();
+    c_.closeHelp->show();
     CoverWithHelp(true);
-    c_.richTextBox1->setFocus(Qt::OtherFocusReason);
+    c_.helpPane->setFocus(Qt::OtherFocusReason);
     // The frame is known only once the window is on screen; with no window
     // manager it is empty.
     const QSize frame = frameGeometry().size() - geometry().size();
     setFixedSize(layout::kHelpOuterSize - frame);
-    c_.richTextBox1->setGeometry(rect());
-    c_.command1->move(layout::kCommand1Left, layout::kCommand1Top);
+    c_.helpPane->setGeometry(rect());
+    c_.closeHelp->move(layout::kCloseHelpLeft, layout::kCloseHelpTop);
 }
 
 void MainWindow::CloseHelp() {
     CoverWithHelp(false);
-    c_.richTextBox1->hide();
-    c_.command1->hide();
+    c_.helpPane->hide();
+    c_.closeHelp->hide();
     setFixedSize(layout::kClientSize);
-    c_.command0->setFocus(Qt::OtherFocusReason);
+    c_.help->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::CoverWithHelp(bool covered) {
     // The pane lies over every other control. Hidden meanwhile, they are
     // reached neither by Tab nor by a screen reader; nothing else changes.
     for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (w != c_.richTextBox1 && w != c_.command1) {
+        if (w != c_.helpPane && w != c_.closeHelp) {
             w->setVisible(!covered);
         }
     }
@@ -254,8 +283,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::ShutDown() {
     shutDown_ = true;
     std::string error;
-    if (!SaveOctave(settingsPath_, c_.hScroll1->value(), error)) {
-        QMessageBox box(QMessageBox::Warning, "Harmolune", Q(error), QMessageBox::Ok, this);
+    if (!SaveOctave(settingsPath_, c_.octaveSelector->value(), error)) {
+        QMessageBox box(QMessageBox::Warning, Q(texts::kWindowTitle), Q(error), QMessageBox::Ok,
+                        this);
         box.exec();
     }
     tone_.CloseMidiOutput();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/Accessibility.h"
 #include "app/Layout.h"
 #include "core/Block.h"
 #include "measure/MeasuringCycle.h"
@@ -70,6 +71,7 @@ class MainWindow : public QWidget {
     const std::string decimalSeparator_;  // the user's, e.g. "," under French settings
 
     Controls c_;
+    accessibility::Announcer announcer_;
     ReferenceTone tone_;
     MeasuringCycle cycle_;
     BlockRing ring_;

@@ -287,14 +287,14 @@ void WindowCpu() {
         std::fflush(stdout);
     };
     measure("no note chosen:");
-    window.Widgets().hScroll1->setValue(4);
+    window.Widgets().octaveSelector->setValue(4);
     window.Widgets().clavier[9]->click();
-    window.Widgets().command2->click();
+    window.Widgets().sample->click();
     const auto click = Clock::now();
     measure("La 4 sounding, measuring:");
     std::printf("    measured: \"%s\", fine: \"%s\"\n",
-                window.Widgets().label1->text().toStdString().c_str(),
-                window.Widgets().label1->toolTip().toStdString().c_str());
+                window.Widgets().measuredFrequency->text().toStdString().c_str(),
+                window.Widgets().measuredFrequency->toolTip().toStdString().c_str());
     RunEventLoop(static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(click + 30s - Clock::now()).count()));
     measure("30 s after the click:");

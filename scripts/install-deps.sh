@@ -13,6 +13,7 @@ packages=(
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber sox
   desktop-file-utils appstream
   xvfb xauth dbus at-spi2-core python3-pyatspi
+  orca speech-dispatcher xdotool locales
   clang clang-tidy clang-format cppcheck libclang-rt-dev
   dpkg-dev file lintian
 )
@@ -23,15 +24,29 @@ for p in "${packages[@]}"; do
   [[ "$status" == "install ok installed" ]] || missing+=("$p")
 done
 
-if ((${#missing[@]} == 0)); then
-  exit 0
-fi
-
-echo "Installing: ${missing[*]}"
 sudo=()
 if ((EUID != 0)); then
   sudo=(sudo)
 fi
+
+# The French locale, which the screen-reader test speaks in: uncommented in
+# /etc/locale.gen and generated when it is not there yet.
+french_locale() {
+  locale -a 2>/dev/null | grep -qix 'fr_FR\.utf-\?8' && return
+  echo "Generating the fr_FR.UTF-8 locale"
+  "${sudo[@]}" sed -i 's/^# *\(fr_FR\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -qx 'fr_FR.UTF-8 UTF-8' /etc/locale.gen ||
+    echo 'fr_FR.UTF-8 UTF-8' | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+  "${sudo[@]}" locale-gen
+}
+
+if ((${#missing[@]} == 0)); then
+  french_locale
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -qq -o DPkg::Lock::Timeout=600
 "${sudo[@]}" apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}"
+french_locale

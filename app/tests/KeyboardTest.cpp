@@ -18,7 +18,7 @@ namespace {
 
 using namespace testing_window;
 
-// The Tab stops in order, from the start.
+// The Tab stops in order, from the first key, which has the focus at start.
 const char* const kTabOrder[] = {
     "Clavier_0", "Clavier_1", "Clavier_2", "Clavier_3",  "Clavier_4",  "Clavier_5", "Clavier_6",
     "Clavier_7", "Clavier_8", "Clavier_9", "Clavier_10", "Clavier_11", "Corde_4",   "Corde_9",
@@ -29,7 +29,7 @@ constexpr int kTabStops = static_cast<int>(std::size(kTabOrder));
 int TabsTo(const std::string& name) {
     for (int i = 0; i < kTabStops; ++i) {
         if (name == kTabOrder[i]) {
-            return i + 1;
+            return i;
         }
     }
     return -1;
@@ -65,16 +65,23 @@ class KeyboardTest : public ::testing::Test {
     std::unique_ptr<MainWindow> window;
 };
 
-TEST_F(KeyboardTest, AtStartTheFormHoldsTheFocus) {
+TEST_F(KeyboardTest, AtStartTheFirstKeyHoldsTheFocusWithoutShowingIt) {
     Start();
-    EXPECT_EQ(QApplication::focusWidget(), window.get());
+    EXPECT_EQ(Focused(), "Clavier_0");
+    // Drawn as any key without the focus: white, inside its outline.
+    const QImage key = C().clavier[0]->grab().toImage();
+    EXPECT_EQ(key.pixel(3, key.height() - 8) & 0xFFFFFF, 0xFFFFFFu);
+    // Space plays it, as on any key that has the focus.
+    Press(Qt::Key_Space);
+    EXPECT_EQ(C().noteName->text(), "Do");
 }
 
 TEST_F(KeyboardTest, TabGoesThroughKeysStringsOctaveAndButtonsThenWraps) {
     Start();
-    for (const char* expected : kTabOrder) {
+    EXPECT_EQ(Focused(), kTabOrder[0]);
+    for (int i = 1; i < kTabStops; ++i) {
         Press(Qt::Key_Tab);
-        EXPECT_EQ(Focused(), expected);
+        EXPECT_EQ(Focused(), kTabOrder[i]);
     }
     Press(Qt::Key_Tab);
     EXPECT_EQ(Focused(), "Clavier_0");
@@ -102,14 +109,14 @@ class KeyboardPress : public KeyboardTest, public ::testing::WithParamInterface<
 TEST_P(KeyboardPress, PlaysTheFocusedNoteAsAClickDoes) {
     Start();
     const PressCase& p = GetParam();
-    C().hScroll1->setValue(p.octave);
+    C().octaveSelector->setValue(p.octave);
     Tab(TabsTo(p.button));
     ASSERT_EQ(Focused(), p.button);
     midi.messages.clear();
     Press(p.key, p.modifiers);
-    EXPECT_EQ(C().label2->text(), QString::fromUtf8(p.name));
-    EXPECT_EQ(C().label3->text(), p.octaveText);
-    EXPECT_EQ(C().label4->text(), p.reference);
+    EXPECT_EQ(C().noteName->text(), QString::fromUtf8(p.name));
+    EXPECT_EQ(C().octave->text(), p.octaveText);
+    EXPECT_EQ(C().referenceFrequency->text(), p.reference);
     EXPECT_EQ(midi.messages, p.messages);
 }
 
@@ -177,7 +184,7 @@ TEST_F(KeyboardTest, OtherKeysOnANotePlayNothing) {
         Press(key);
     }
     EXPECT_TRUE(midi.messages.empty());
-    EXPECT_EQ(C().label2->text(), "");
+    EXPECT_EQ(C().noteName->text(), "");
 }
 
 TEST_F(KeyboardTest, ArrowsOnTheSelectorStepTheOctaveAndStopAtTheEnds) {
@@ -186,7 +193,7 @@ TEST_F(KeyboardTest, ArrowsOnTheSelectorStepTheOctaveAndStopAtTheEnds) {
     ASSERT_EQ(Focused(), "HScroll1");
     struct Step {
         Qt::Key key;
-        const char* text1;
+        const char* octaveReadOut;
     };
     const Step steps[] = {
         {Qt::Key_Left, "2"},  {Qt::Key_Left, "1"},  {Qt::Key_Right, "2"}, {Qt::Key_Right, "3"},
@@ -195,13 +202,13 @@ TEST_F(KeyboardTest, ArrowsOnTheSelectorStepTheOctaveAndStopAtTheEnds) {
     };
     for (const Step& s : steps) {
         Press(s.key);
-        EXPECT_EQ(C().text1->text(), s.text1) << "after key " << s.key;
+        EXPECT_EQ(C().octaveReadOut->text(), s.octaveReadOut) << "after key " << s.key;
     }
-    EXPECT_EQ(C().hScroll1->value(), 7);
+    EXPECT_EQ(C().octaveSelector->value(), 7);
     // The octave chosen from the keyboard is the one a key then plays.
     Tab(TabsTo("Clavier_9") + kTabStops - TabsTo("HScroll1"));
     Press(Qt::Key_Space);
-    EXPECT_EQ(C().label4->text(), "3520.00Hz");
+    EXPECT_EQ(C().referenceFrequency->text(), "3520.00Hz");
 }
 
 TEST_F(KeyboardTest, HelpOpensFromTheKeyboardAndEscapeClosesIt) {
@@ -210,12 +217,12 @@ TEST_F(KeyboardTest, HelpOpensFromTheKeyboardAndEscapeClosesIt) {
     Tab(TabsTo("Command0"));
     Press(Qt::Key_Space);
     ASSERT_TRUE(window->HelpOpen());
-    EXPECT_EQ(QApplication::focusWidget(), C().richTextBox1);
+    EXPECT_EQ(QApplication::focusWidget(), C().helpPane);
     // The controls under the pane are out of the Tab chain meanwhile.
     for (int i = 0; i < 4; ++i) {
         Press(Qt::Key_Tab);
-        EXPECT_TRUE(QApplication::focusWidget() == C().richTextBox1 ||
-                    QApplication::focusWidget() == C().command1)
+        EXPECT_TRUE(QApplication::focusWidget() == C().helpPane ||
+                    QApplication::focusWidget() == C().closeHelp)
             << Focused().toStdString();
     }
     Press(Qt::Key_Escape);
@@ -234,8 +241,8 @@ TEST_F(KeyboardTest, TheHelpButtonFromTheKeyboardAndFermerWithTheMouse) {
     Tab(TabsTo("Command0"));
     Press(Qt::Key_Return);
     ASSERT_TRUE(window->HelpOpen());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return C().command1->isVisible(); }));
-    ClickCentre(*window, C().command1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return C().closeHelp->isVisible(); }));
+    ClickCentre(*window, C().closeHelp);
     EXPECT_FALSE(window->HelpOpen());
     EXPECT_EQ(Focused(), "Command0");
 }
@@ -278,15 +285,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(KeyboardTest, TheReadOutIsHighlightedWhileTheSelectorHasTheFocus) {
     Start();
-    const QImage before = C().text1->grab().toImage();
-    const QPoint background(4, C().text1->height() / 2);  // left of the centred digit
+    const QImage before = C().octaveReadOut->grab().toImage();
+    const QPoint background(4, C().octaveReadOut->height() / 2);  // left of the centred digit
     Tab(TabsTo("HScroll1"));
-    const QRgb shown = C().text1->grab().toImage().pixel(background);
+    const QRgb shown = C().octaveReadOut->grab().toImage().pixel(background);
     EXPECT_NE(shown, before.pixel(background));
-    EXPECT_EQ(QColor(shown), C().text1->palette().color(QPalette::Base));
+    EXPECT_EQ(QColor(shown), C().octaveReadOut->palette().color(QPalette::Base));
     EXPECT_EQ(QColor(shown), window->palette().color(QPalette::Highlight));
     Press(Qt::Key_Tab);
-    EXPECT_EQ(C().text1->grab().toImage(), before);
+    EXPECT_EQ(C().octaveReadOut->grab().toImage(), before);
 }
 
 TEST_F(KeyboardTest, AMouseClickPlaysTheKeyWithoutShowingAFocusFrame) {
@@ -294,11 +301,11 @@ TEST_F(KeyboardTest, AMouseClickPlaysTheKeyWithoutShowingAFocusFrame) {
     const QImage before = window->grab().toImage();
     const QWidget* focusBefore = QApplication::focusWidget();
     ClickKey(*window, C().clavier[9]);
-    EXPECT_EQ(C().label2->text(), "La");
+    EXPECT_EQ(C().noteName->text(), "La");
     EXPECT_EQ(QApplication::focusWidget(), focusBefore);
-    C().label2->clear();
-    C().label3->clear();
-    C().label4->clear();
+    C().noteName->clear();
+    C().octave->clear();
+    C().referenceFrequency->clear();
     EXPECT_EQ(window->grab().toImage(), before);
 }
 

@@ -197,9 +197,9 @@ TEST_F(LayoutTest, HeadingsButtonsAndReadOut) {
     EXPECT_EQ(Find<QPushButton>("Command1")->text(), "Fermer");
     EXPECT_EQ(Find<QPushButton>("Command1")->toolTip(), "Fermer l'aide");
 
-    auto* text1 = Find<QLineEdit>("Text1");
-    EXPECT_EQ(text1->text(), "0");
-    EXPECT_TRUE(text1->isReadOnly());
+    auto* octaveReadOut = Find<QLineEdit>("Text1");
+    EXPECT_EQ(octaveReadOut->text(), "0");
+    EXPECT_TRUE(octaveReadOut->isReadOnly());
 
     auto* bar = Find<QScrollBar>("HScroll1");
     EXPECT_EQ(bar->orientation(), Qt::Horizontal);

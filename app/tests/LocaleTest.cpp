@@ -35,12 +35,12 @@ class LocaleTest : public ::testing::Test {
 };
 
 TEST_F(LocaleTest, ReferenceUsesTheUsersSeparator) {
-    window->Widgets().hScroll1->setValue(4);
+    window->Widgets().octaveSelector->setValue(4);
     ClickKey(*window, window->Widgets().clavier[9]);
     EXPECT_EQ(Text("Label4"), "440" + Separator() + "00Hz");
     ClickCentre(*window, window->findChild<QWidget*>("Corde_4"));
     EXPECT_EQ(Text("Label4"), "82" + Separator() + "41Hz");
-    window->Widgets().hScroll1->setValue(8);
+    window->Widgets().octaveSelector->setValue(8);
     ClickKey(*window, window->Widgets().clavier[11]);
     EXPECT_EQ(Text("Label4"), "7902" + Separator() + "13Hz");
 }
@@ -48,9 +48,9 @@ TEST_F(LocaleTest, ReferenceUsesTheUsersSeparator) {
 TEST_F(LocaleTest, MeasurementUsesTheUsersSeparatorAndTheRightBand) {
     // Do 4, 261.63 Hz: read back with the user's separator the band is
     // bins 29 to 36 either way, so a tone at 262 Hz is measured.
-    window->Widgets().hScroll1->setValue(4);
+    window->Widgets().octaveSelector->setValue(4);
     ClickKey(*window, window->Widgets().clavier[0]);
-    ClickCentre(*window, window->Widgets().command2);
+    ClickCentre(*window, window->Widgets().sample);
     capture.Push(Tone(262.0, 60, 3));
     capture.Push(Silence(1));
     ASSERT_TRUE(QTest::qWaitFor([this] { return window->Cycle().SamplingState() == -1.0; }, 5000));
@@ -64,7 +64,7 @@ TEST_F(LocaleTest, MeasurementUsesTheUsersSeparatorAndTheRightBand) {
 }
 
 TEST_F(LocaleTest, OctaveFileIsNotTouchedByTheSeparator) {
-    window->Widgets().hScroll1->setValue(-1);
+    window->Widgets().octaveSelector->setValue(-1);
     EXPECT_TRUE(window->close());
     EXPECT_EQ(ReadFile(folder.File()), "-1\r\n");
 }

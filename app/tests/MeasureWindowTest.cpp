@@ -1,6 +1,7 @@
 // Measurement through the window: the test feeds blocks of known pitch and
 // level into the capture ring, and the window analyses each block once, in
 // order, when the event loop hands it over.
+#include <QAccessible>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -24,16 +25,16 @@ class MeasureWindowTest : public ::testing::Test {
         ASSERT_TRUE(capture.Started());
     }
     void ChooseLa4() {
-        window->Widgets().hScroll1->setValue(4);
+        window->Widgets().octaveSelector->setValue(4);
         ClickKey(*window, window->Widgets().clavier[9]);
     }
-    void Arm() { ClickCentre(*window, window->Widgets().command2); }
+    void Arm() { ClickCentre(*window, window->Widgets().sample); }
     // Pushes the samples and lets the window handle what they woke it for.
     void Feed(const std::vector<std::uint8_t>& samples) {
         capture.Push(samples);
         QCoreApplication::processEvents();
     }
-    QString Label1() { return window->Widgets().label1->text(); }
+    QString Label1() { return window->Widgets().measuredFrequency->text(); }
     double State() { return window->Cycle().SamplingState(); }
 
     TempDir folder;
@@ -111,7 +112,7 @@ TEST_F(MeasureWindowTest, ChoosingANoteDropsAnOpenMeasurement) {
 // A musician clicks the key again to hear the reference while the
 // measurement waits; a key and a string of the same pitch search one band.
 TEST_F(MeasureWindowTest, ChoosingTheSamePitchAgainKeepsTheMeasurement) {
-    window->Widgets().hScroll1->setValue(2);
+    window->Widgets().octaveSelector->setValue(2);
     ClickKey(*window, window->Widgets().clavier[9]);  // La 2, as the La string
     Arm();
     Feed(Tone(110.5, 60, 2));
@@ -181,25 +182,76 @@ TEST_F(MeasureWindowTest, TheFineMeasurementIsLabel1sTooltipAndDescription) {
     ChooseLa4();
     Arm();
     const std::vector<std::uint8_t> note = Struck(443.0, 6.0);
-    QLabel& label1 = *window->Widgets().label1;
+    QLabel& measuredFrequency = *window->Widgets().measuredFrequency;
     bool provisional = false;
     for (std::size_t at = 0; at + 4096 <= note.size(); at += 4096) {
         Feed({note.begin() + static_cast<std::ptrdiff_t>(at),
               note.begin() + static_cast<std::ptrdiff_t>(at + 4096)});
-        provisional |= label1.toolTip().startsWith("Mesure fine (provisoire) : 443.0");
-        EXPECT_EQ(label1.toolTip(), label1.accessibleDescription());
+        provisional |= measuredFrequency.toolTip().startsWith("Mesure fine (provisoire) : 443.0");
+        EXPECT_EQ(measuredFrequency.toolTip(), measuredFrequency.accessibleDescription());
     }
     EXPECT_TRUE(provisional);
     EXPECT_NEAR(Shown(Label1()), 443.0, 3.0) << "Label1 keeps its own reading";
     // 443 Hz is 11.76 cents above La 4.
-    EXPECT_TRUE(label1.toolTip().startsWith("Mesure fine : 443.000 Hz, +11.76 cents"))
-        << label1.toolTip().toStdString();
-    EXPECT_TRUE(label1.toolTip().contains(" par rapport à La 4 (± "));
-    EXPECT_EQ(label1.accessibleDescription(), label1.toolTip());
+    EXPECT_TRUE(measuredFrequency.toolTip().startsWith("Mesure fine : 443.000 Hz, +11.76 cents"))
+        << measuredFrequency.toolTip().toStdString();
+    EXPECT_TRUE(measuredFrequency.toolTip().contains(" par rapport à La 4 (± "));
+    EXPECT_EQ(measuredFrequency.accessibleDescription(), measuredFrequency.toolTip());
 
     Arm();
-    EXPECT_EQ(label1.toolTip(), "");
-    EXPECT_EQ(label1.accessibleDescription(), "");
+    EXPECT_EQ(measuredFrequency.toolTip(), "");
+    EXPECT_EQ(measuredFrequency.accessibleDescription(), "");
+}
+
+// Records what the window gives a screen reader to say unasked: the
+// accessible name of each notification of the window as it shows.
+class ListenToNotices : public QObject {
+  public:
+    explicit ListenToNotices(QWidget& window) {
+        for (QWidget* w : window.findChildren<QWidget*>()) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            if (a != nullptr && a->role() == QAccessible::Notification) {
+                w->installEventFilter(this);
+            }
+        }
+    }
+    const QStringList& Said() const { return said_; }
+
+  protected:
+    bool eventFilter(QObject* notice, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            said_.push_back(QAccessible::queryAccessibleInterface(notice)->text(QAccessible::Name));
+        }
+        return false;
+    }
+
+  private:
+    QStringList said_;
+};
+
+TEST_F(MeasureWindowTest, WhatHappensIsSaidUnaskedOnceEachInOrder) {
+    const ListenToNotices listen(*window);
+    window->Widgets().octaveSelector->setValue(3);
+    ClickKey(*window, window->Widgets().clavier[3]);   // Mib: 440 x 2^(-18/12)
+    ClickCentre(*window, window->Widgets().corde[1]);  // the La string, MIDI 45
+    ChooseLa4();
+    Arm();
+    const std::vector<std::uint8_t> note = Struck(443.0, 6.0);
+    for (std::size_t at = 0; at + 4096 <= note.size(); at += 4096) {
+        Feed({note.begin() + static_cast<std::ptrdiff_t>(at),
+              note.begin() + static_cast<std::ptrdiff_t>(at + 4096)});
+    }
+    const QStringList& said = listen.Said();
+    ASSERT_EQ(said.size(), 6) << said.join(" | ").toStdString();
+    EXPECT_EQ(said[0], "Mi bémol 3, 155.56 Hz");
+    EXPECT_EQ(said[1], "La 2, 110.00 Hz");
+    EXPECT_EQ(said[2], "La 4, 440.00 Hz");
+    EXPECT_EQ(said[3], "Mesure en cours");
+    EXPECT_EQ(said[4], Label1());
+    EXPECT_NEAR(Shown(said[4]), 443.0, 3.0);
+    // The fine reading once it is final, as its tooltip shows it.
+    EXPECT_EQ(said[5], window->Widgets().measuredFrequency->toolTip());
+    EXPECT_TRUE(said[5].startsWith("Mesure fine : 443.000 Hz")) << said[5].toStdString();
 }
 
 TEST_F(MeasureWindowTest, ShutDownStopsCaptureOnce) {

@@ -109,13 +109,13 @@ TEST_P(SoundEndToEnd, TheClickedNoteIsMeasuredAfterItDiesAway) {
         if (p.isString) {
             ClickCentre(window, window.Widgets().corde[p.index]);
         } else {
-            window.Widgets().hScroll1->setValue(p.octave);
+            window.Widgets().octaveSelector->setValue(p.octave);
             ClickKey(window, window.Widgets().clavier[p.index]);
         }
-        ClickCentre(window, window.Widgets().command2);
-        EXPECT_EQ(window.Widgets().label1->text(), "...Hz");
+        ClickCentre(window, window.Widgets().sample);
+        EXPECT_EQ(window.Widgets().measuredFrequency->text(), "...Hz");
         EXPECT_TRUE(QTest::qWaitFor([&] { return window.Cycle().SamplingState() < 0; }, 10000));
-        const QString shown = window.Widgets().label1->text();
+        const QString shown = window.Widgets().measuredFrequency->text();
         EXPECT_NEAR(Shown(shown), p.expectedHz, p.toleranceHz) << shown.toStdString();
         window.close();
     }
@@ -150,11 +150,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The labels of a click on "La" at octave 4, whatever became of the sound.
 void ExpectTheNotesStillShow(MainWindow& window) {
-    window.Widgets().hScroll1->setValue(4);
+    window.Widgets().octaveSelector->setValue(4);
     ClickKey(window, window.Widgets().clavier[9]);
-    EXPECT_EQ(window.Widgets().label2->text(), "La");
-    EXPECT_EQ(window.Widgets().label3->text(), "4");
-    EXPECT_EQ(window.Widgets().label4->text(), "440.00Hz");
+    EXPECT_EQ(window.Widgets().noteName->text(), "La");
+    EXPECT_EQ(window.Widgets().octave->text(), "4");
+    EXPECT_EQ(window.Widgets().referenceFrequency->text(), "440.00Hz");
 }
 
 TEST(SoundFailure, NoServerShowsLibpulsesTextAndTheWindowStillWorks) {
@@ -233,7 +233,7 @@ TEST(SoundFailure, AServerKilledWhileMeasuringComesBackAndANoteIsMeasuredAgain) 
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
         ExpectTheNotesStillShow(window);
-        ClickCentre(window, window.Widgets().command2);
+        ClickCentre(window, window.Widgets().sample);
         EXPECT_TRUE(QTest::qWaitFor([&] { return capture.LastBufferNanoseconds() > 0; }, 5000));
         // The tone's stream too is up before the server goes.
         ASSERT_TRUE(synth.WaitUntilLoaded());
@@ -243,7 +243,7 @@ TEST(SoundFailure, AServerKilledWhileMeasuringComesBackAndANoteIsMeasuredAgain) 
         QTest::qWait(300);
         // Still a window: a click still shows its note.
         ClickKey(window, window.Widgets().clavier[0]);
-        EXPECT_EQ(window.Widgets().label2->text(), "Do");
+        EXPECT_EQ(window.Widgets().noteName->text(), "Do");
 
         server.Start();
         ASSERT_TRUE(server.WaitUntilReady());
@@ -253,13 +253,13 @@ TEST(SoundFailure, AServerKilledWhileMeasuringComesBackAndANoteIsMeasuredAgain) 
         ASSERT_EQ(testing::SetCaptureVolume("150%"), 0);
         QTest::qWait(300);
         ClickKey(window, window.Widgets().clavier[9]);
-        ClickCentre(window, window.Widgets().command2);
+        ClickCentre(window, window.Widgets().sample);
         EXPECT_TRUE(QTest::qWaitFor([&] { return window.Cycle().SamplingState() < 0; }, 10000));
         // Measured, and at La 4 rather than another partial: the mean of the
         // two or three blocks the piano's attack leaves above the threshold
         // moves with where the blocks fall (451.09 Hz once, under
         // AddressSanitizer on a loaded machine).
-        const QString shown = window.Widgets().label1->text();
+        const QString shown = window.Widgets().measuredFrequency->text();
         EXPECT_NEAR(Shown(shown), 440.0, 15.0) << shown.toStdString();
         window.close();
     }

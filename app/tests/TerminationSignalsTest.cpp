@@ -24,7 +24,7 @@ TEST_P(SignalClose, SavesTheOctaveAndClosesEvenWithHelpOpen) {
     ASSERT_TRUE(window.StartUp());
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    window.Widgets().hScroll1->setValue(6);
+    window.Widgets().octaveSelector->setValue(6);
     window.OpenHelp();
 
     ASSERT_EQ(std::raise(GetParam()), 0);

@@ -67,7 +67,7 @@ class WindowSoak {
         window_.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
         ASSERT_TRUE(capture_.Started());
-        octave_ = C().hScroll1->value();
+        octave_ = C().octaveSelector->value();
         outerSize_ = window_.frameGeometry().size();
     }
 
@@ -110,36 +110,37 @@ class WindowSoak {
         SCOPED_TRACE("step " + std::to_string(step));
         ASSERT_FALSE(window_.HelpOpen());
         ASSERT_EQ(window_.frameGeometry().size(), outerSize_);
-        ASSERT_EQ(C().hScroll1->value(), octave_);
-        ASSERT_EQ(C().text1->text(), QString::number(octave_));
-        const QString label1 = C().label1->text();
-        ASSERT_EQ(label1.toStdString(), window_.Cycle().MeasuredText());
+        ASSERT_EQ(C().octaveSelector->value(), octave_);
+        ASSERT_EQ(C().octaveReadOut->text(), QString::number(octave_));
+        const QString measuredFrequency = C().measuredFrequency->text();
+        ASSERT_EQ(measuredFrequency.toStdString(), window_.Cycle().MeasuredText());
         if (!last_) {
-            ASSERT_EQ(C().label2->text(), "");
-            ASSERT_EQ(C().label4->text(), "");
-            ASSERT_EQ(label1, "");
+            ASSERT_EQ(C().noteName->text(), "");
+            ASSERT_EQ(C().referenceFrequency->text(), "");
+            ASSERT_EQ(measuredFrequency, "");
             return;
         }
         const Expected& expected = *last_;
-        ASSERT_EQ(C().label2->text().toStdString(), expected.name);
-        ASSERT_EQ(C().label3->text(), QString::number(last_->note / 12 - 1));
+        ASSERT_EQ(C().noteName->text().toStdString(), expected.name);
+        ASSERT_EQ(C().octave->text(), QString::number(last_->note / 12 - 1));
         const double hz = EqualTemperedHz(last_->note);
-        const std::optional<double> reference = Number(C().label4->text(), "Hz");
-        ASSERT_TRUE(reference) << C().label4->text().toStdString();
+        const std::optional<double> reference = Number(C().referenceFrequency->text(), "Hz");
+        ASSERT_TRUE(reference) << C().referenceFrequency->text().toStdString();
         ASSERT_NEAR(*reference, hz, 0.005 + 1e-9);
         // The note sounded last: note-on, channel 1, velocity 127.
         ASSERT_FALSE(midi_.messages.empty());
         ASSERT_EQ(midi_.messages.back(), 0x7F0090U | static_cast<std::uint32_t>(last_->note) << 8);
 
-        if (label1 == "" || label1 == "...Hz") {
+        if (measuredFrequency == "" || measuredFrequency == "...Hz") {
             return;
         }
         // A result belongs to the note that was chosen when the button was
         // clicked: choosing another one while measuring drops the measurement.
-        const std::optional<double> measured = Number(label1, " Hz");
-        ASSERT_TRUE(measured) << label1.toStdString();
-        const bool fresh = window_.Cycle().SamplingState() == -1.0 && label1 != lastResult_;
-        lastResult_ = label1;
+        const std::optional<double> measured = Number(measuredFrequency, " Hz");
+        ASSERT_TRUE(measured) << measuredFrequency.toStdString();
+        const bool fresh =
+            window_.Cycle().SamplingState() == -1.0 && measuredFrequency != lastResult_;
+        lastResult_ = measuredFrequency;
         const double armedHz = EqualTemperedHz(armedNote_);
         // The mean of estimates whose peaks lie in the bins nearest to 0.9
         // and 1.1 times the reference (half an 8 Hz bin out at most), each
@@ -172,10 +173,10 @@ class WindowSoak {
         const bool samePitch = last_ && last_->note == expected.note;
         if (stateBefore >= 0 && !samePitch) {
             ASSERT_EQ(window_.Cycle().SamplingState(), -1.0);
-            ASSERT_EQ(C().label1->text(), "");
+            ASSERT_EQ(C().measuredFrequency->text(), "");
         } else {
             ASSERT_EQ(window_.Cycle().SamplingState(), stateBefore);
-            ASSERT_EQ(C().label1->text(), label1Before);
+            ASSERT_EQ(C().measuredFrequency->text(), label1Before);
         }
         last_ = std::move(expected);
     }
@@ -183,25 +184,25 @@ class WindowSoak {
     void ClickAKey() {
         const int key = Below(12);
         const double state = window_.Cycle().SamplingState();
-        const QString label1 = C().label1->text();
+        const QString measuredFrequency = C().measuredFrequency->text();
         ClickKey(window_, C().clavier[static_cast<std::size_t>(key)]);
         NoteChosen(
             {std::string(kKeys[static_cast<std::size_t>(key)].tag), (octave_ + 1) * 12 + key},
-            state, label1);
+            state, measuredFrequency);
     }
 
     void ClickAString() {
         const int i = Below(6);
         const double state = window_.Cycle().SamplingState();
-        const QString label1 = C().label1->text();
+        const QString measuredFrequency = C().measuredFrequency->text();
         ClickCentre(window_, C().corde[static_cast<std::size_t>(i)]);
         NoteChosen({std::string(kStrings[static_cast<std::size_t>(i)].tag),
                     kStrings[static_cast<std::size_t>(i)].index + 36},
-                   state, label1);
+                   state, measuredFrequency);
     }
 
     void ClickAnArrow() {
-        const QWidget* bar = C().hScroll1;
+        const QWidget* bar = C().octaveSelector;
         // The arrows are the 16 px that the read-out leaves at each end.
         if (Below(2) == 0) {
             ClickAt(window_, bar, QPoint(8, bar->height() / 2));
@@ -213,27 +214,27 @@ class WindowSoak {
     }
 
     void OpenAndCloseHelp() {
-        ClickCentre(window_, C().command0);
+        ClickCentre(window_, C().help);
         ASSERT_TRUE(window_.HelpOpen());
         // Clicks on the pane reach none of the controls under it.
         for (int i = Below(3); i > 0; --i) {
             ClickAt(window_, &window_, QPoint(Below(window_.width()), 40 + Below(300)));
         }
-        ClickCentre(window_, C().command1);
+        ClickCentre(window_, C().closeHelp);
     }
 
     void ClickSample() {
         if (!last_) {
             SeenBox seen;
             CloseNextBox(seen);
-            ClickCentre(window_, C().command2);
+            ClickCentre(window_, C().sample);
             ASSERT_TRUE(seen.seen);
             ASSERT_EQ(seen.title, "Échantillonnage...");
             ++boxes;
             return;
         }
-        ClickCentre(window_, C().command2);
-        ASSERT_EQ(C().label1->text(), "...Hz");
+        ClickCentre(window_, C().sample);
+        ASSERT_EQ(C().measuredFrequency->text(), "...Hz");
         ASSERT_EQ(window_.Cycle().SamplingState(), 0.0);
         armedNote_ = last_->note;
         cleanTone_ = armedNote_ >= 40;

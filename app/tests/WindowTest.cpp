@@ -71,31 +71,31 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(WindowTest, MiddleOfTheScrollBarLandsOnTheReadOut) {
     Start();
-    const QWidget* bar = C().hScroll1;
+    const QWidget* bar = C().octaveSelector;
     const QPoint middle = bar->mapTo(window.get(), bar->rect().center());
-    EXPECT_EQ(window->childAt(middle), C().text1);
+    EXPECT_EQ(window->childAt(middle), C().octaveReadOut);
     ClickAt(*window, bar, bar->rect().center());
-    EXPECT_EQ(C().hScroll1->value(), 3);
-    EXPECT_EQ(C().text1->text(), "3");
+    EXPECT_EQ(C().octaveSelector->value(), 3);
+    EXPECT_EQ(C().octaveReadOut->text(), "3");
 }
 
 TEST_F(WindowTest, ArrowsStepByOneAndStopAtTheEnds) {
     Start();
-    const QWidget* bar = C().hScroll1;
+    const QWidget* bar = C().octaveSelector;
     // The arrows are the 16 px (240 twips) that Text1 leaves at each end.
     const QPoint left(8, bar->height() / 2);
     const QPoint right(bar->width() - 8, bar->height() / 2);
     const char* down[] = {"2", "1", "0", "-1", "-1", "-1"};
     for (const char* expected : down) {
         ClickAt(*window, bar, left);
-        EXPECT_EQ(C().text1->text(), expected);
+        EXPECT_EQ(C().octaveReadOut->text(), expected);
     }
     const char* up[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "8", "8"};
     for (const char* expected : up) {
         ClickAt(*window, bar, right);
-        EXPECT_EQ(C().text1->text(), expected);
+        EXPECT_EQ(C().octaveReadOut->text(), expected);
     }
-    EXPECT_EQ(C().hScroll1->value(), 8);
+    EXPECT_EQ(C().octaveSelector->value(), 8);
 }
 
 struct KeyCase {
@@ -116,7 +116,7 @@ class KeyClick : public WindowTest, public ::testing::WithParamInterface<KeyCase
 TEST_P(KeyClick, ShowsTheNoteAndSoundsIt) {
     Start();
     const KeyCase& k = GetParam();
-    C().hScroll1->setValue(k.octave);
+    C().octaveSelector->setValue(k.octave);
     midi.messages.clear();
     ClickKey(*window, C().clavier[static_cast<std::size_t>(k.key)]);
     EXPECT_EQ(Label("Label2"), QString::fromUtf8(k.name));
@@ -179,7 +179,7 @@ TEST_F(WindowTest, MidiSequenceFromStartUpThroughTwoNotes) {
     EXPECT_EQ(midi.opens, 1);
     EXPECT_EQ(midi.messages, (std::vector<std::uint32_t>{0xC0, 0x7F07B0, 0x3C20B0, 0x4B0AB0}));
     midi.messages.clear();
-    C().hScroll1->setValue(4);
+    C().octaveSelector->setValue(4);
     ClickKey(*window, C().clavier[9]);
     Click("Corde_4");
     ClickKey(*window, C().clavier[9]);
@@ -194,10 +194,10 @@ TEST_F(WindowTest, MidiSequenceFromStartUpThroughTwoNotes) {
 
 TEST_F(WindowTest, ChangingTheOctaveLeavesTheTextsUntilTheNextKey) {
     Start();
-    C().hScroll1->setValue(4);
+    C().octaveSelector->setValue(4);
     ClickKey(*window, C().clavier[9]);
-    ClickAt(*window, C().hScroll1, QPoint(C().hScroll1->width() - 8, 10));
-    EXPECT_EQ(C().text1->text(), "5");
+    ClickAt(*window, C().octaveSelector, QPoint(C().octaveSelector->width() - 8, 10));
+    EXPECT_EQ(C().octaveReadOut->text(), "5");
     EXPECT_EQ(Label("Label3"), "4");
     EXPECT_EQ(Label("Label4"), "440.00Hz");
     ClickKey(*window, C().clavier[9]);
@@ -269,18 +269,18 @@ TEST_F(WindowTest, HelpGrowsTheWindowAndGivesItsSizeBack) {
     EXPECT_TRUE(window->HelpOpen());
     EXPECT_EQ(window->frameGeometry().size(), QSize(800, 400));
     EXPECT_EQ(window->size(), QSize(800, 400) - frame);
-    EXPECT_EQ(C().richTextBox1->geometry(), window->rect());
-    EXPECT_TRUE(C().richTextBox1->isVisible());
-    EXPECT_TRUE(C().command1->isVisible());
+    EXPECT_EQ(C().helpPane->geometry(), window->rect());
+    EXPECT_TRUE(C().helpPane->isVisible());
+    EXPECT_TRUE(C().closeHelp->isVisible());
     // "Fermer" near the top right corner, over the pane.
-    EXPECT_EQ(C().command1->geometry(), QRect(704, 8, 69, 21));
-    EXPECT_EQ(window->childAt(C().command1->geometry().center()), C().command1);
+    EXPECT_EQ(C().closeHelp->geometry(), QRect(704, 8, 69, 21));
+    EXPECT_EQ(window->childAt(C().closeHelp->geometry().center()), C().closeHelp);
     // The pane covers the controls: a click where "Aide..." was hits the pane.
-    EXPECT_NE(window->childAt(QPoint(250, 250)), C().command0);
+    EXPECT_NE(window->childAt(QPoint(250, 250)), C().help);
 
     Click("Command1");
     EXPECT_FALSE(window->HelpOpen());
-    EXPECT_FALSE(C().richTextBox1->isVisible());
+    EXPECT_FALSE(C().helpPane->isVisible());
     EXPECT_EQ(window->size(), QSize(301, 273));
     EXPECT_EQ(window->frameGeometry().size(), outerAtStart);
     EXPECT_EQ(Label("Label4"), "110.00Hz");
@@ -323,8 +323,8 @@ TEST_F(WindowTest, CloseSavesTheOctaveThenClosesMidiThenStopsCapture) {
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     EXPECT_EQ(ReadFile(settings), "3\r\n");  // created at first start
-    ClickAt(*window, C().hScroll1, QPoint(C().hScroll1->width() - 8, 10));
-    ClickAt(*window, C().hScroll1, QPoint(C().hScroll1->width() - 8, 10));
+    ClickAt(*window, C().octaveSelector, QPoint(C().octaveSelector->width() - 8, 10));
+    ClickAt(*window, C().octaveSelector, QPoint(C().octaveSelector->width() - 8, 10));
     EXPECT_TRUE(window->close());
     EXPECT_EQ(log, (std::vector<std::string>{"close midi, file 5\r\n", "stop capture"}));
 }
@@ -342,8 +342,8 @@ class StartWithFile : public WindowTest, public ::testing::WithParamInterface<St
 TEST_P(StartWithFile, ShowsTheOctaveItHolds) {
     const StartCase& c = GetParam();
     Start(&c.bytes);
-    EXPECT_EQ(C().hScroll1->value(), c.octave);
-    EXPECT_EQ(C().text1->text(), QString::number(c.octave));
+    EXPECT_EQ(C().octaveSelector->value(), c.octave);
+    EXPECT_EQ(C().octaveReadOut->text(), QString::number(c.octave));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -357,10 +357,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WindowTest, TypingIntoTheReadOutChangesNothingSaved) {
     const std::string seven = "7\r\n";
     Start(&seven);
-    C().text1->setFocus();
-    QTest::keyClicks(C().text1, "42xyz");
-    QTest::keyClick(C().text1, Qt::Key_Backspace);
-    EXPECT_EQ(C().text1->text(), "7");
+    C().octaveReadOut->setFocus();
+    QTest::keyClicks(C().octaveReadOut, "42xyz");
+    QTest::keyClick(C().octaveReadOut, Qt::Key_Backspace);
+    EXPECT_EQ(C().octaveReadOut->text(), "7");
     EXPECT_TRUE(window->close());
     EXPECT_EQ(ReadFile(settings), "7\r\n");
 }
@@ -372,7 +372,7 @@ TEST_F(WindowTest, ASaveThatFailsIsReportedAndTheWindowStillCloses) {
     ASSERT_TRUE(window->StartUp());
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    EXPECT_EQ(C().hScroll1->value(), 3);
+    EXPECT_EQ(C().octaveSelector->value(), 3);
     SeenBox box;
     CloseNextBox(box);
     EXPECT_TRUE(window->close());

@@ -93,19 +93,19 @@ int main(int argc, char** argv) {
         }
     });
     poll.start(20);
-    window.Widgets().command2->click();
+    window.Widgets().sample->click();
 
-    window.Widgets().hScroll1->setValue(4);
+    window.Widgets().octaveSelector->setValue(4);
     window.Widgets().clavier[9]->click();
     ok = Save(window.grab(), folder + "/la-octave-4.png") && ok;
 
-    window.Widgets().hScroll1->setValue(8);
+    window.Widgets().octaveSelector->setValue(8);
     window.Widgets().clavier[11]->click();
     ok = Save(window.grab(), folder + "/si-octave-8.png") && ok;
 
-    window.Widgets().hScroll1->setValue(7);
+    window.Widgets().octaveSelector->setValue(7);
     window.Widgets().clavier[0]->click();
-    window.Widgets().command2->click();
+    window.Widgets().sample->click();
     capture.Play(2093.3, 60, 3);
     QApplication::processEvents();
     ok = Save(window.grab(), folder + "/do-octave-7-measured.png") && ok;

@@ -225,7 +225,7 @@ class WindowOnTheBus(unittest.TestCase):
         cls.h.remove()
 
     def set_octave(self, octave):
-        bar = self.h.one(pyatspi.ROLE_SCROLL_BAR, "Octave")
+        bar = self.h.one(pyatspi.ROLE_SPIN_BUTTON, "Octave")
         bar.queryValue().currentValue = octave
         text = self.h.one(pyatspi.ROLE_TEXT, "Octave").queryText()
         self.assertTrue(poll(lambda: text.getText(0, -1) == str(octave)), f"octave {octave}")
@@ -246,17 +246,17 @@ class WindowOnTheBus(unittest.TestCase):
         button = pyatspi.ROLE_PUSH_BUTTON
         cases = [
             (button, "Do", "Jouer DO"), (button, "Do#", "Jouer Do#"),
-            (button, "Ré", "Jouer Ré"), (button, "Mib", "Jouer Mib"),
+            (button, "Ré", "Jouer Ré"), (button, "Mi bémol", "Jouer Mi bémol"),
             (button, "Mi", "Jouer Mi"), (button, "Fa", "Jouer Fa"),
             (button, "Fa#", "Jouer Fa#"), (button, "Sol", "Jouer Sol"),
             (button, "Sol#", "Jouer Sol#"), (button, "La", "Jouer La"),
-            (button, "Sib", "Jouer Sib"), (button, "Si", "Jouer Si"),
+            (button, "Si bémol", "Jouer Si bémol"), (button, "Si", "Jouer Si"),
             (button, "Mi 2", "Gratter cette corde"), (button, "La 2", "Gratter cette corde"),
             (button, "Ré 3", "Gratter cette corde"), (button, "Sol 3", "Gratter cette corde"),
             (button, "Si 3", "Gratter cette corde"), (button, "Mi 4", "Gratter cette corde"),
             (button, "Échantillonner l'instrument", ""),
             (button, "Aide...", "Afficher l'aide..."),
-            (pyatspi.ROLE_SCROLL_BAR, "Octave", ""),
+            (pyatspi.ROLE_SPIN_BUTTON, "Octave", ""),
             (pyatspi.ROLE_TEXT, "Octave", ""),
             (pyatspi.ROLE_PANEL, "Piano", ""),
             (pyatspi.ROLE_PANEL, "Guitare", ""),
@@ -284,11 +284,12 @@ class WindowOnTheBus(unittest.TestCase):
             self.assertNotIn(word, labels)
         self.assertFalse([n for n in walk(self.h.window)
                           if n.getRole() == pyatspi.ROLE_IMAGE and showing(n)])
-        others = sorted((role, name) for role, name in read if role != "label")
+        others = sorted((role, name) for role, name in read
+                        if role not in ("label", "notification"))
         self.assertEqual(len(others), 12 + 6 + 2 + 2 + 2, others)
 
     def test_the_octave_is_a_value_from_minus_one_to_eight(self):
-        value = self.h.one(pyatspi.ROLE_SCROLL_BAR, "Octave").queryValue()
+        value = self.h.one(pyatspi.ROLE_SPIN_BUTTON, "Octave").queryValue()
         self.assertEqual((value.minimumValue, value.maximumValue), (-1, 8))
         self.set_octave(5)  # also what the octave file says at start
         for wanted, shown in ((7, "7"), (-1, "-1"), (12, "8"), (-3, "-1"), (5, "5")):
@@ -304,6 +305,7 @@ class WindowOnTheBus(unittest.TestCase):
             ("La", 4, ["Note : La", "Octave : 4", "Fréquence référence : 440,00Hz"]),
             ("Do", -1, ["Note : Do", "Octave : -1", "Fréquence référence : 8,18Hz"]),
             ("Do#", 8, ["Note : Do#", "Octave : 8", "Fréquence référence : 4434,92Hz"]),
+            ("Si bémol", 2, ["Note : Si bémol", "Octave : 2", "Fréquence référence : 116,54Hz"]),
             ("Mi 2", None, ["Note : Mi", "Octave : 2", "Fréquence référence : 82,41Hz"]),
             ("Si 3", None, ["Note : Si", "Octave : 3", "Fréquence référence : 246,94Hz"]),
             ("Mi 4", None, ["Note : Mi", "Octave : 4", "Fréquence référence : 329,63Hz"]),
@@ -336,6 +338,32 @@ class WindowOnTheBus(unittest.TestCase):
         finally:
             pyatspi.Registry.deregisterEventListener(on_name,
                                                      "object:property-change:accessible-name")
+
+    def test_what_happens_is_said_by_a_notification_that_shows(self):
+        # What Orca presents without moving the focus: an object of role
+        # notification that shows, read by its name. Each text once, in order.
+        said = []
+
+        def on_showing(event):
+            if event.detail1 and event.source is not None \
+                    and event.source.getRole() == pyatspi.ROLE_NOTIFICATION:
+                said.append(event.source.name)
+
+        pyatspi.Registry.registerEventListener(on_showing, "object:state-changed:showing")
+        try:
+            self.choose("Mi bémol", 3)
+            self.assertTrue(poll(lambda: said == ["Mi bémol 3, 155,56 Hz"]), said)
+            self.choose("Si 3")
+            press(self.h.one(pyatspi.ROLE_PUSH_BUTTON, "Échantillonner l'instrument"))
+            expected = ["Mi bémol 3, 155,56 Hz", "Si 3, 246,94 Hz", "Mesure en cours"]
+            self.assertTrue(poll(lambda: said == expected), said)
+            # The focus stays where it was.
+            self.assertFalse([n for n in walk(self.h.window)
+                              if n.getRole() == pyatspi.ROLE_NOTIFICATION
+                              and n.getState().contains(pyatspi.STATE_FOCUSED)])
+        finally:
+            pyatspi.Registry.deregisterEventListener(on_showing,
+                                                     "object:state-changed:showing")
 
     def test_help_hides_the_controls_under_it_until_closed(self):
         press(self.h.one(pyatspi.ROLE_PUSH_BUTTON, "Aide..."))
@@ -371,7 +399,7 @@ class FreshStart(unittest.TestCase):
         self.assertEqual(text.getText(0, -1), "3")
 
     def test_the_octave_chosen_is_saved_in_the_scratch_file(self):
-        self.h.one(pyatspi.ROLE_SCROLL_BAR, "Octave").queryValue().currentValue = 6
+        self.h.one(pyatspi.ROLE_SPIN_BUTTON, "Octave").queryValue().currentValue = 6
         text = self.h.one(pyatspi.ROLE_TEXT, "Octave").queryText()
         self.assertTrue(poll(lambda: text.getText(0, -1) == "6"))
         self.h.stop()

@@ -183,8 +183,8 @@ class RecordFromSource : public ::testing::TestWithParam<SourceCase> {
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         Child pactl(argv, dir_ / "pactl.out", dir_ / "pactl.err");
         EXPECT_EQ(pactl.Wait(), 0)
-            << "pactl " << arguments.front() << ": " << ReadWholeFile(dir_ / "pactl.err");
-        std::string out = ReadWholeFile(dir_ / "pactl.out");
+            << "pactl " << arguments.front() << ": " << ReadFile(dir_ / "pactl.err");
+        std::string out = ReadFile(dir_ / "pactl.out");
         while (!out.empty() && out.back() == '\n') {
             out.pop_back();
         }
@@ -247,12 +247,12 @@ TEST_P(RecordFromSource, RecordsTheChosenSourceAndNotTheOther) {
                  dir_ / "second.out", dir_ / "second.err");
     Child other({"paplay", (dir_ / "default.wav").string()}, dir_ / "default.out",
                 dir_ / "default.err");
-    ASSERT_EQ(second.Wait(), 0) << ReadWholeFile(dir_ / "second.err");
-    ASSERT_EQ(other.Wait(), 0) << ReadWholeFile(dir_ / "default.err");
-    ASSERT_EQ(tool.Wait(), 0) << ReadWholeFile(dir_ / "tool.err");
+    ASSERT_EQ(second.Wait(), 0) << ReadFile(dir_ / "second.err");
+    ASSERT_EQ(other.Wait(), 0) << ReadFile(dir_ / "default.err");
+    ASSERT_EQ(tool.Wait(), 0) << ReadFile(dir_ / "tool.err");
 
-    EXPECT_EQ(ReadWholeFile(dir_ / "tool.err"), "");
-    const std::string out = ReadWholeFile(dir_ / "tool.out");
+    EXPECT_EQ(ReadFile(dir_ / "tool.err"), "");
+    const std::string out = ReadFile(dir_ / "tool.out");
     EXPECT_NEAR(Result(out), c.expectedHz, 0.5) << out;
 }
 
@@ -286,14 +286,14 @@ TEST_F(RecordFromSource, ANamedSourceThatGoesAwayIsWaitedForAndNotSwapped) {
     std::this_thread::sleep_for(500ms);
     Child second({"paplay", std::string("--device=") + kSecondSink, (dir_ / "second.wav").string()},
                  dir_ / "second.out", dir_ / "second.err");
-    ASSERT_EQ(second.Wait(), 0) << ReadWholeFile(dir_ / "second.err");
-    ASSERT_EQ(early.Wait(), 0) << ReadWholeFile(dir_ / "early.err");
-    ASSERT_EQ(tool.Wait(), 0) << ReadWholeFile(dir_ / "tool.err");
+    ASSERT_EQ(second.Wait(), 0) << ReadFile(dir_ / "second.err");
+    ASSERT_EQ(early.Wait(), 0) << ReadFile(dir_ / "early.err");
+    ASSERT_EQ(tool.Wait(), 0) << ReadFile(dir_ / "tool.err");
 
-    EXPECT_EQ(ReadWholeFile(dir_ / "tool.err"),
+    EXPECT_EQ(ReadFile(dir_ / "tool.err"),
               "harmolune: sound lost: the sound server or the input device went away\n"
               "harmolune: sound back\n");
-    const std::string out = ReadWholeFile(dir_ / "tool.out");
+    const std::string out = ReadFile(dir_ / "tool.out");
     EXPECT_NEAR(Result(out), kSecondHz, 0.5) << out;
 }
 
@@ -301,7 +301,7 @@ TEST_F(RecordFromSource, ANamedSourceThatGoesAwayIsWaitedForAndNotSwapped) {
 // one `pactl get-default-source` names marked.
 TEST_F(RecordFromSource, ListSourcesListsWhatTheServerHas) {
     Child tool({HARMOLUNE_MEASURE_TOOL, "--list-sources"}, dir_ / "tool.out", dir_ / "tool.err");
-    ASSERT_EQ(tool.Wait(), 0) << ReadWholeFile(dir_ / "tool.err");
+    ASSERT_EQ(tool.Wait(), 0) << ReadFile(dir_ / "tool.err");
     const std::string defaultSource = Pactl({"get-default-source"});
     std::string expected = "source\tdefault\tdescription\n";
     std::istringstream sources(Pactl({"list", "short", "sources"}));
@@ -315,7 +315,7 @@ TEST_F(RecordFromSource, ListSourcesListsWhatTheServerHas) {
         expected += name + '\t' + (name == defaultSource ? "yes" : "no") + '\t';
         expected += name == kSecondSource ? "Monitor of Harmolune_second\n" : "";
     }
-    const std::string out = ReadWholeFile(dir_ / "tool.out");
+    const std::string out = ReadFile(dir_ / "tool.out");
     // The descriptions of the server's own sources are its business; the
     // second sink's is the one given here.
     std::string withoutOthers;
@@ -327,7 +327,7 @@ TEST_F(RecordFromSource, ListSourcesListsWhatTheServerHas) {
                              : line.substr(0, line.rfind('\t') + 1);
     }
     EXPECT_EQ(withoutOthers, expected) << out;
-    EXPECT_EQ(ReadWholeFile(dir_ / "tool.err"), "");
+    EXPECT_EQ(ReadFile(dir_ / "tool.err"), "");
 }
 
 }  // namespace

@@ -1,14 +1,16 @@
 #pragma once
 // One connection to the sound server through libpulse, which PulseAudio and
 // PipeWire's PulseAudio server both serve: the threaded mainloop, the context,
-// and the reconnection when the server goes away (a restart, a suspend and
-// resume). A backend owns one, and makes its streams when asked to.
+// and the reconnection when the server goes away (it stops or restarts). A
+// suspended and resumed device keeps the connection: the capture sees a gap in
+// its stream, not a loss. A backend owns one, and makes its streams when asked
+// to.
 //
 // When the connection or a stream fails after it was up, everything is torn
 // down on the mainloop thread, and the client connects again after 50 ms, then
 // after twice as long each time up to 500 ms, until the server answers; the
 // backend's streams are then made again. The connection asks for no server by
-// name, so the streams follow the default source and sink.
+// name; streams that name no device follow the default source and sink.
 //
 // To the user the sound is one thing, however many clients the program has:
 // the first client to lose it writes one line on stderr, and the last one to

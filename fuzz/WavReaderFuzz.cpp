@@ -61,6 +61,45 @@ bool IsFineLine(const std::string& line) {
            IsFixed(fields[2].substr(1), 2) && IsFixed(fields[3], 2) && IsFixed(fields[4], 2);
 }
 
+// "partials\t-", or B as 3.04e-04 and at least three n:FREQ, FREQ with 3
+// decimals, the partials in rising order.
+bool IsPartialsLine(const std::string& line) {
+    if (line == "partials\t-") {
+        return true;
+    }
+    const std::size_t tab = line.find('\t', 9);
+    if (line.rfind("partials\t", 0) != 0 || tab == std::string::npos || tab != 17) {
+        return false;
+    }
+    const std::string b = line.substr(9, 8);
+    if (!(b[0] >= '0' && b[0] <= '9' && b[1] == '.' && b[4] == 'e' &&
+          (b[5] == '-' || b[5] == '+'))) {
+        return false;
+    }
+    int count = 0;
+    int last = 0;
+    std::size_t from = tab + 1;
+    while (from <= line.size()) {
+        std::size_t end = line.find(' ', from);
+        if (end == std::string::npos) {
+            end = line.size();
+        }
+        const std::string item = line.substr(from, end - from);
+        const std::size_t colon = item.find(':');
+        if (colon == std::string::npos || colon == 0 || !IsFixed(item.substr(colon + 1), 3)) {
+            return false;
+        }
+        const int n = std::stoi(item.substr(0, colon));
+        if (n <= last) {
+            return false;
+        }
+        last = n;
+        ++count;
+        from = end + 1;
+    }
+    return count >= 3;
+}
+
 bool IsResultText(const std::string& label) {
     if (label == "...Hz") {
         return true;
@@ -131,15 +170,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else {
             FUZZ_CHECK(err.str().empty());
         }
-        // The note line, the header, one line per block, the result line and
-        // the fine measurement's line.
+        // The note line, the header, one line per block, the result line, the
+        // fine measurement's line and the partials line.
         const std::string text = out.str();
-        FUZZ_CHECK(Lines(text) == blocks + 4);
+        FUZZ_CHECK(Lines(text) == blocks + 5);
         const std::size_t result = text.rfind("result\t");
         const std::size_t fine = text.rfind("\nfine\t");
-        FUZZ_CHECK(result != std::string::npos && fine != std::string::npos && fine > result);
+        const std::size_t partials = text.rfind("\npartials\t");
+        FUZZ_CHECK(result != std::string::npos && fine != std::string::npos && fine > result &&
+                   partials != std::string::npos && partials > fine);
         FUZZ_CHECK(IsResultText(text.substr(result + 7, fine - result - 7)));
-        FUZZ_CHECK(IsFineLine(text.substr(fine + 1, text.size() - fine - 2)));
+        FUZZ_CHECK(IsFineLine(text.substr(fine + 1, partials - fine - 1)));
+        FUZZ_CHECK(IsPartialsLine(text.substr(partials + 1, text.size() - partials - 2)));
     }
     return 0;
 }

@@ -40,7 +40,7 @@ bool PulseClient::Start(std::string& error, bool keepTrying) {
     Stop();
     mainloop_ = pa_threaded_mainloop_new();
     if (mainloop_ == nullptr) {
-        error = "cannot start the sound client";
+        error = sound_texts::kNoClient;
         return false;
     }
     pa_threaded_mainloop_set_name(mainloop_, threadName_.c_str());

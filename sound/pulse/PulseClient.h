@@ -24,6 +24,8 @@
 #include <atomic>
 #include <string>
 
+#include "sound/SoundTexts.h"
+
 namespace harmolune {
 
 // Lets go of an operation libpulse has started, if it started one: its result
@@ -80,9 +82,8 @@ class PulseClient {
     static void CloseStream(pa_stream*& stream, bool corked);
 
     // The two lines on stderr.
-    static constexpr const char* kLostLine =
-        "harmolune: sound lost: the sound server or the input device went away";
-    static constexpr const char* kBackLine = "harmolune: sound back";
+    static constexpr const char* kLostLine = sound_texts::kLostLine;
+    static constexpr const char* kBackLine = sound_texts::kBackLine;
 
     // True while this client's sound is lost. Any thread.
     bool Lost() const { return lost_.load(std::memory_order_acquire); }

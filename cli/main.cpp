@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/MeasureTexts.h"
 #include "cli/MeasureTool.h"
 #include "sound/CaptureDevice.h"
 #ifdef HARMOLUNE_HAVE_PULSE
@@ -89,7 +90,8 @@ int main(int argc, char** argv) {
     }
     const int status = harmolune::MeasureMain(args, out, std::cerr, input);
     if (const int error = buffer.Flush(); error != 0) {
-        std::cerr << "harmolune-measure: cannot write the output: " << std::strerror(error) << '\n';
+        std::cerr << harmolune::measure_texts::kTag << harmolune::measure_texts::kCannotWrite
+                  << std::strerror(error) << '\n';
         return 2;
     }
     return status;

@@ -115,8 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int status = harmolune::MeasureMain({"--key", "9", "--octave", "4", path}, out, err);
     if (blocks < 0) {
         // Converted, or refused in one line by the other reader.
-        const std::string converted = "; measured as the window hears it (32768 Hz, mono, 8-bit)\n";
-        FUZZ_CHECK(err.str().rfind("harmolune-measure: " + path + ": ", 0) == 0);
+        const std::string converted =
+            " ; mesuré comme la fenêtre l'entend (32768 Hz, mono, 8 bits)\n";
+        FUZZ_CHECK(err.str().rfind("harmolune-measure: " + path + " : ", 0) == 0);
         FUZZ_CHECK(status == 0 || status == 2);
         if (err.str().find(converted) == std::string::npos) {
             FUZZ_CHECK(status == 2);
@@ -126,20 +127,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         FUZZ_CHECK(status == 0);
         if (cutShort) {
-            FUZZ_CHECK(err.str().rfind("harmolune-measure: " + path + ": warning: ", 0) == 0);
+            FUZZ_CHECK(err.str().rfind("harmolune-measure: " + path + " : attention : ", 0) == 0);
             FUZZ_CHECK(Lines(err.str()) == 1);
         } else {
             FUZZ_CHECK(err.str().empty());
         }
-        // The note line, the header, one line per block, the result line and
-        // the fine measurement's line.
+        // The note line, the header, one line per block, the result line, the
+        // fine measurement's line and the partials' line.
         const std::string text = out.str();
-        FUZZ_CHECK(Lines(text) == blocks + 4);
+        FUZZ_CHECK(Lines(text) == blocks + 5);
         const std::size_t result = text.rfind("result\t");
         const std::size_t fine = text.rfind("\nfine\t");
+        const std::size_t partials = text.rfind("\npartials\t");
         FUZZ_CHECK(result != std::string::npos && fine != std::string::npos && fine > result);
+        FUZZ_CHECK(partials != std::string::npos && partials > fine);
         FUZZ_CHECK(IsResultText(text.substr(result + 7, fine - result - 7)));
-        FUZZ_CHECK(IsFineLine(text.substr(fine + 1, text.size() - fine - 2)));
+        FUZZ_CHECK(IsFineLine(text.substr(fine + 1, partials - fine - 1)));
     }
     return 0;
 }

@@ -18,8 +18,8 @@ namespace harmolune::measure_texts {
 inline constexpr const char* kUsage =
     "Utilisation : harmolune-measure --key K --octave O FICHIER\n"
     "              harmolune-measure --string S FICHIER\n"
-    "              harmolune-measure (--key K --octave O | --string S) --record N"
-    " [--source NOM]\n"
+    "              harmolune-measure (--key K --octave O | --string S) --record N\n"
+    "                                [--source NOM]\n"
     "              harmolune-measure --list-sources\n"
     "              harmolune-measure --help | --version\n"
     "\n"

@@ -16,6 +16,7 @@
 #include "sound/CaptureDevice.h"
 #ifdef HARMOLUNE_HAVE_PULSE
 #include "sound/pulse/PulseCapture.h"
+#include "sound/pulse/PulseClient.h"
 #include "sound/pulse/PulseSources.h"
 #endif
 
@@ -76,6 +77,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<harmolune::CaptureDevice> recorder;
     harmolune::SoundInput input;
 #ifdef HARMOLUNE_HAVE_PULSE
+    // The sound layer's lines name this program, not the window's.
+    harmolune::PulseClient::SetLineTag(harmolune::measure_texts::kTag);
     input.capture = [&recorder](const std::string& source) {
         recorder = harmolune::MakePulseCapture(source);
         return recorder.get();

@@ -8,10 +8,12 @@
 namespace harmolune::sound_texts {
 
 // The sound connection's two lines, one for the whole program when the sound
-// goes away and one when it is back (PulseClient).
+// goes away and one when it is back (PulseClient), each behind the program's
+// name ("harmolune: " unless the program names itself otherwise).
 inline constexpr const char* kLostLine =
-    "harmolune: son perdu : le serveur audio ou le périphérique d'entrée a disparu";
-inline constexpr const char* kBackLine = "harmolune: son rétabli";
+    "son perdu : le serveur audio ou le périphérique d'entrée a disparu";
+inline constexpr const char* kBackLine = "son rétabli";
+inline constexpr const char* kDefaultTag = "harmolune: ";
 
 // Reasons given to the caller, in place of libpulse's when it has none.
 inline constexpr const char* kNoClient = "impossible de démarrer le client audio";

@@ -52,7 +52,8 @@ std::string NothingWritten(const std::string& duration) {
     return "rien n'y a été écrit pendant " + duration;
 }
 std::string NotPlainPcm(unsigned tag) {
-    return "ce n'est pas du PCM simple (code de format " + std::to_string(tag) + ")" + kWhatIsNeeded;
+    return "ce n'est pas du PCM simple (code de format " + std::to_string(tag) + ")" +
+           kWhatIsNeeded;
 }
 std::string WrongPcm(unsigned bits, unsigned channels, std::uint32_t rate) {
     return std::to_string(bits) + (bits > 1 ? " bits, " : " bit, ") + std::to_string(channels) +

@@ -5,8 +5,12 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+
+#include "app/Texts.h"
 
 namespace harmolune {
 
@@ -23,7 +27,11 @@ void OnSignal(int signalNumber) {
 
 TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_pipe) != 0) {
-        std::perror("harmolune: socketpair");
+        // SIGTERM and SIGINT then end the program as by default, unsaved.
+        const int error = errno;
+        std::fprintf(stderr, "%.*s%.*s%s\n", static_cast<int>(texts::kStderrTag.size()),
+                     texts::kStderrTag.data(), static_cast<int>(texts::kNoSignalsLine.size()),
+                     texts::kNoSignalsLine.data(), std::strerror(error));
         g_pipe[0] = g_pipe[1] = -1;
         return;
     }

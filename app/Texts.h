@@ -54,5 +54,7 @@ inline constexpr std::string_view kNoNoteText =
 inline constexpr std::string_view kStderrTag = "harmolune: ";
 inline constexpr std::string_view kNoWakeUpLine =
     "aucun réveil pour le son capté ; la mesure est désactivée";
+inline constexpr std::string_view kNoSignalsLine =
+    "impossible de surveiller SIGTERM et SIGINT : ";  // strerror's text follows
 
 }  // namespace harmolune::texts

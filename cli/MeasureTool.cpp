@@ -11,6 +11,7 @@
 #include <memory>
 #include <ostream>
 
+#include "cli/MeasureTexts.h"
 #include "cli/SoundFile.h"
 #include "core/Numbers.h"
 #include "measure/MeasuringCycle.h"
@@ -20,32 +21,7 @@
 
 namespace harmolune {
 
-const char* const kMeasureUsage =
-    "usage: harmolune-measure --key K --octave O FILE\n"
-    "       harmolune-measure --string S FILE\n"
-    "       harmolune-measure (--key K --octave O | --string S) --record N [--source NAME]\n"
-    "       harmolune-measure --list-sources\n"
-    "       harmolune-measure --help | --version\n"
-    "\n"
-    "Measures a recording the way the window measures the instrument: chooses\n"
-    "the note, arms a measurement, then analyses each block of 4096 samples.\n"
-    "  --key K          piano key 0 (Do) to 11 (Si)\n"
-    "  --octave O       octave -1 to 8, with --key\n"
-    "  --string S       guitar string 4, 9, 14, 19, 23 or 28 (low Mi to high Mi)\n"
-    "  --record N       measure N blocks from the default input instead of a file\n"
-    "  --source NAME    with --record, record from this source instead\n"
-    "  --list-sources   list the sources: name, default (yes or no), description\n"
-    "  -h, --help       print this text\n"
-    "  --version        print the version\n"
-    "FILE may be WAV of any sample format, FLAC, Ogg Vorbis or Opus, MP3, AIFF,\n"
-    "or anything else libsndfile reads, at 1000 Hz to 1 MHz, with any number of\n"
-    "channels: it is converted as the window hears sound (32768 Hz, mono,\n"
-    "8-bit), with one line on stderr saying so. 8-bit unsigned mono PCM WAV at\n"
-    "32768 Hz is read as it is.\n"
-    "- reads standard input. Standard input, pipes and FIFOs are read as they\n"
-    "come, and carry only that 8-bit WAV: give other recordings as a file.\n"
-    "Exit status: 0 when measured, 2 for bad arguments, a file that cannot be\n"
-    "measured, a recording that fails, or output that cannot be written.\n";
+const char* const kMeasureUsage = measure_texts::kUsage;
 
 namespace {
 
@@ -64,12 +40,13 @@ std::optional<long long> ParseInteger(const std::string& text) {
 // the ring keeps the newest when this falls behind.
 int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder,
            const std::string& source, std::ostream& out, std::ostream& err) {
-    const std::string input = source.empty() ? "the default input" : "source " + source;
+    const std::string input =
+        source.empty() ? measure_texts::kDefaultInput : measure_texts::NamedSource(source);
     auto ring = std::make_unique<BlockRing>();
     std::string error;
     if (!recorder.Start(*ring, error)) {
-        err << "harmolune-measure: cannot record from " << input << ": " << error
-            << (source.empty() ? "" : " (--list-sources lists them)") << '\n';
+        err << measure_texts::kTag << measure_texts::CannotRecord(input, !source.empty()) << error
+            << '\n';
         return 2;
     }
     long long taken = 0;
@@ -99,9 +76,8 @@ int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder,
     RunMeasurement(note, next, out, [&ring] { return ring->Dropped(); });
     recorder.Stop();
     if (silent) {
-        err << "harmolune-measure: no sound came from " << input << " for "
-            << kRecordPatienceMs / 1000 << " s; " << taken << " of " << blocks
-            << " blocks measured\n";
+        err << measure_texts::kTag
+            << measure_texts::NoSoundCame(input, kRecordPatienceMs / 1000, taken, blocks) << '\n';
         return 2;
     }
     return 0;
@@ -111,13 +87,13 @@ int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder,
 // others, and its description, tab-separated under a header.
 int ListSources(const SoundInput& input, std::ostream& out, std::ostream& err) {
     if (!input.listSources) {
-        err << "harmolune-measure: listing the sources is not available in this build\n";
+        err << measure_texts::kTag << measure_texts::kNoSourceList << '\n';
         return 2;
     }
     std::vector<SoundSource> sources;
     std::string error;
     if (!input.listSources(sources, error)) {
-        err << "harmolune-measure: cannot list the sources: " << error << '\n';
+        err << measure_texts::kTag << measure_texts::kCannotList << error << '\n';
         return 2;
     }
     out << "source\tdefault\tdescription\n";
@@ -147,10 +123,6 @@ bool IsStream(const std::string& path) {
            (S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISSOCK(status.st_mode));
 }
 
-constexpr const char* kStreamsCarryOnlyWav =
-    " (standard input and pipes carry only 8-bit unsigned mono WAV at 32768 Hz; give other "
-    "recordings as a file)";
-
 // A recording in any other format, converted as the window's capture would
 // receive the same sound: one line says so, and a second one when its peak
 // stays below what the measurement takes.
@@ -159,11 +131,11 @@ int MeasureSoundFile(const NoteChoice& note, const std::string& path, std::ostre
     SoundFile sound;
     std::string error;
     if (!sound.Open(path, error)) {
-        err << "harmolune-measure: " << path << ": " << error << '\n';
+        err << measure_texts::kTag << path << " : " << error << '\n';
         return 2;
     }
-    err << "harmolune-measure: " << path << ": " << sound.Description()
-        << "; measured as the window hears it (32768 Hz, mono, 8-bit)\n";
+    err << measure_texts::kTag << path << " : " << measure_texts::Converted(sound.Description())
+        << '\n';
     long long blocks = 0;
     RunMeasurement(
         note,
@@ -174,14 +146,14 @@ int MeasureSoundFile(const NoteChoice& note, const std::string& path, std::ostre
         },
         out);
     if (!sound.ReadError().empty()) {
-        err << "harmolune-measure: " << path << ": cannot read it to its end: " << sound.ReadError()
-            << "; the " << blocks << " complete blocks before it were measured\n";
+        err << measure_texts::kTag << path << " : "
+            << measure_texts::ReadStopped(static_cast<unsigned long long>(blocks))
+            << sound.ReadError() << '\n';
         return 2;
     }
     if (blocks > 0 && sound.PeakLevel() < kSoundThreshold) {
-        err << "harmolune-measure: " << path << ": the level is low: its loudest sample reaches "
-            << sound.PeakLevel() << " of 128, and a block is measured from " << kSoundThreshold
-            << "; measured as it is, as a quiet microphone would be\n";
+        err << measure_texts::kTag << path << " : "
+            << measure_texts::LowLevel(sound.PeakLevel(), kSoundThreshold) << '\n';
     }
     return 0;
 }
@@ -204,7 +176,7 @@ std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>
     }
     if (std::find(args.begin(), args.end(), "--list-sources") != args.end()) {
         if (args.size() != 1) {
-            error = "--list-sources takes no other argument";
+            error = measure_texts::kListSourcesAlone;
             return std::nullopt;
         }
         options.listSources = true;
@@ -214,7 +186,7 @@ std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>
         const std::string& arg = args[i];
         if (arg == "--source") {
             if (i + 1 >= args.size() || args[i + 1].empty()) {
-                error = "--source needs the name of a source (see --list-sources)";
+                error = measure_texts::kSourceNeedsName;
                 return std::nullopt;
             }
             options.source = args[++i];
@@ -224,63 +196,63 @@ std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>
             arg == "--key" || arg == "--octave" || arg == "--string" || arg == "--record";
         if (takesValue) {
             if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
+                error = measure_texts::NeedsValue(arg);
                 return std::nullopt;
             }
             const std::optional<long long> value = ParseInteger(args[++i]);
             if (!value) {
-                error = arg + " takes a whole number, not '" + args[i] + "'";
+                error = measure_texts::NotWholeNumber(arg, args[i]);
                 return std::nullopt;
             }
             if (arg == "--key") {
                 if (*value < 0 || *value > 11) {
-                    error = "--key must lie from 0 to 11";
+                    error = measure_texts::kKeyRange;
                     return std::nullopt;
                 }
                 options.key = static_cast<int>(*value);
             } else if (arg == "--octave") {
                 if (*value < kMinOctave || *value > kMaxOctave) {
-                    error = "--octave must lie from -1 to 8";
+                    error = measure_texts::kOctaveRange;
                     return std::nullopt;
                 }
                 options.octave = static_cast<int>(*value);
             } else if (arg == "--string") {
                 if (!IsStringIndex(static_cast<int>(*value)) || *value > 28) {
-                    error = "--string must be 4, 9, 14, 19, 23 or 28";
+                    error = measure_texts::kStringChoice;
                     return std::nullopt;
                 }
                 options.string = static_cast<int>(*value);
             } else {
                 if (*value < 1) {
-                    error = "--record needs at least 1 block";
+                    error = measure_texts::kRecordAtLeastOne;
                     return std::nullopt;
                 }
                 options.recordBlocks = *value;
             }
         } else if (arg.starts_with("-") && arg != "-") {
-            error = "unknown option " + arg;
+            error = measure_texts::UnknownOption(arg);
             return std::nullopt;
         } else if (options.file.empty()) {
             options.file = arg;
         } else {
-            error = "only one file can be measured at a time";
+            error = measure_texts::kOneFile;
             return std::nullopt;
         }
     }
     if (options.string && (options.key || options.octave)) {
-        error = "choose either a key (--key, --octave) or a string (--string), not both";
+        error = measure_texts::kKeyOrString;
         return std::nullopt;
     }
     if (!options.string && !(options.key && options.octave)) {
-        error = "choose a note: --key with --octave, or --string";
+        error = measure_texts::kChooseNote;
         return std::nullopt;
     }
     if (options.recordBlocks.has_value() == !options.file.empty()) {
-        error = "give one recording, or --record N";
+        error = measure_texts::kOneRecording;
         return std::nullopt;
     }
     if (!options.source.empty() && !options.recordBlocks) {
-        error = "--source goes with --record";
+        error = measure_texts::kSourceWithRecord;
         return std::nullopt;
     }
     return options;
@@ -345,7 +317,7 @@ int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::os
     std::string error;
     const std::optional<MeasureOptions> options = ParseMeasureOptions(args, error);
     if (!options) {
-        err << "harmolune-measure: " << error << "\n\n" << kMeasureUsage;
+        err << measure_texts::kTag << error << "\n\n" << kMeasureUsage;
         return 2;
     }
     if (options->help) {
@@ -364,20 +336,19 @@ int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::os
     if (options->recordBlocks) {
         CaptureDevice* recorder = input.capture ? input.capture(options->source) : nullptr;
         if (recorder == nullptr) {
-            err << "harmolune-measure: recording from the default input is not available in "
-                   "this build\n";
+            err << measure_texts::kTag << measure_texts::kNoRecording << '\n';
             return 2;
         }
         return Record(note, *options->recordBlocks, *recorder, options->source, out, err);
     }
-    const std::string& name = options->file == "-" ? "standard input" : options->file;
+    const std::string& name = options->file == "-" ? measure_texts::kStandardInput : options->file;
     WavReader wav;
     if (!wav.Open(options->file, error)) {
         // Anything else is read from a file, through libsndfile; standard
         // input and pipes carry only what WavReader reads.
         if (!IsRegularFile(options->file)) {
-            err << "harmolune-measure: " << name << ": " << error
-                << (IsStream(options->file) ? kStreamsCarryOnlyWav : "") << '\n';
+            err << measure_texts::kTag << name << " : " << error
+                << (IsStream(options->file) ? measure_texts::kStreamsCarryOnlyWav : "") << '\n';
             return 2;
         }
         return MeasureSoundFile(note, options->file, out, err);
@@ -387,15 +358,13 @@ int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::os
     // What was there is measured; what was not is said.
     const std::uint64_t blocks = wav.FoundBytes() / kFrameLength;
     if (!wav.ReadError().empty()) {
-        err << "harmolune-measure: " << name << ": " << wav.ReadError() << " after "
-            << wav.FoundBytes() << " bytes of samples; the " << blocks
-            << " complete blocks before it were measured\n";
+        err << measure_texts::kTag << name << " : "
+            << measure_texts::WavReadStopped(wav.FoundBytes(), blocks) << wav.ReadError() << '\n';
         return 2;
     }
     if (wav.CutShort()) {
-        err << "harmolune-measure: " << name << ": warning: the data chunk declares "
-            << *wav.DeclaredBytes() << " bytes but only " << wav.FoundBytes() << " follow; the "
-            << blocks << " complete blocks there were measured\n";
+        err << measure_texts::kTag << name << " : "
+            << measure_texts::CutShort(*wav.DeclaredBytes(), wav.FoundBytes(), blocks) << '\n';
     }
     return 0;
 }

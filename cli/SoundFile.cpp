@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/MeasureTexts.h"
+
 namespace harmolune {
 
 namespace {
@@ -18,31 +20,32 @@ namespace {
 constexpr sf_count_t kFramesPerRead = 1024;
 constexpr std::size_t kResampledPerCall = 4096;
 
-// How the file's samples are stored, as a musician names it: "24-bit",
-// "32-bit float", "Vorbis"; otherwise libsndfile's own name of the encoding.
+// How the file's samples are stored, as a musician names it: "24 bits",
+// "32 bits flottants", "Vorbis"; otherwise libsndfile's own name of the
+// encoding.
 std::string Encoding(int format) {
     switch (format & SF_FORMAT_SUBMASK) {
         case SF_FORMAT_PCM_S8:
         case SF_FORMAT_PCM_U8:
-            return "8-bit";
+            return "8 bits";
         case SF_FORMAT_PCM_16:
-            return "16-bit";
+            return "16 bits";
         case SF_FORMAT_PCM_24:
-            return "24-bit";
+            return "24 bits";
         case SF_FORMAT_PCM_32:
-            return "32-bit";
+            return "32 bits";
         case SF_FORMAT_FLOAT:
-            return "32-bit float";
+            return "32 bits flottants";
         case SF_FORMAT_DOUBLE:
-            return "64-bit float";
+            return "64 bits flottants";
         case SF_FORMAT_VORBIS:
             return "Vorbis";
         case SF_FORMAT_OPUS:
             return "Opus";
         case SF_FORMAT_MPEG_LAYER_I:
-            return "MPEG layer I";
+            return "MPEG couche I";
         case SF_FORMAT_MPEG_LAYER_II:
-            return "MPEG layer II";
+            return "MPEG couche II";
         case SF_FORMAT_MPEG_LAYER_III:
             return "MP3";
         default:
@@ -54,7 +57,7 @@ std::string Encoding(int format) {
         info.name != nullptr) {
         return info.name;
     }
-    return "encoding " + std::to_string(format & SF_FORMAT_SUBMASK);
+    return measure_texts::kEncoding + std::to_string(format & SF_FORMAT_SUBMASK);
 }
 
 // libsndfile's reason as one line: some of its texts end with a line feed or
@@ -65,7 +68,7 @@ std::string LibraryText(SNDFILE* file) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '.')) {
         text.pop_back();
     }
-    return text.empty() ? "unknown error" : text;
+    return text.empty() ? measure_texts::kUnknownError : text;
 }
 
 }  // namespace
@@ -111,14 +114,14 @@ bool SoundFile::Open(const std::string& path, std::string& error) {
     struct stat status {};
     if (fstat(fd, &status) == 0 && status.st_size == 0) {
         Close();
-        error = "an empty file";
+        error = measure_texts::kEmptyFile;
         return false;
     }
     info_ = SF_INFO{};
     file_ = sf_open_fd(fd, SFM_READ, &info_, SF_FALSE);
     if (file_ == nullptr) {
         Close();
-        error = "not a recording that can be read: " + LibraryText(nullptr);
+        error = measure_texts::kNotARecording + LibraryText(nullptr);
         return false;
     }
     return Prepare(error);
@@ -127,7 +130,7 @@ bool SoundFile::Open(const std::string& path, std::string& error) {
 bool SoundFile::OpenMemory(const std::uint8_t* data, std::size_t size, std::string& error) {
     Close();
     if (size == 0) {
-        error = "an empty file";
+        error = measure_texts::kEmptyFile;
         return false;
     }
     memory_ = Memory{data, static_cast<sf_count_t>(size), 0};
@@ -137,7 +140,7 @@ bool SoundFile::OpenMemory(const std::uint8_t* data, std::size_t size, std::stri
     info_ = SF_INFO{};
     file_ = sf_open_virtual(&io, SFM_READ, &info_, &memory_);
     if (file_ == nullptr) {
-        error = "not a recording that can be read: " + LibraryText(nullptr);
+        error = measure_texts::kNotARecording + LibraryText(nullptr);
         return false;
     }
     return Prepare(error);
@@ -147,25 +150,25 @@ bool SoundFile::Prepare(std::string& error) {
     const int rate = info_.samplerate;
     const int channels = info_.channels;
     if (channels < 1) {
-        error = "a recording with no channels";
+        error = measure_texts::kNoChannels;
         Close();
         return false;
     }
     if (rate < kLowestRate || rate > kHighestRate) {
-        error = "a sample rate of " + std::to_string(rate) + " Hz; " + std::to_string(kLowestRate) +
-                " to " + std::to_string(kHighestRate) + " Hz can be measured";
+        error = measure_texts::RateOutOfRange(rate, kLowestRate, kHighestRate);
         Close();
         return false;
     }
-    description_ = std::to_string(rate) + " Hz, " + std::to_string(channels) +
-                   (channels == 1 ? " channel, " : " channels, ") + Encoding(info_.format);
+    description_ = std::to_string(rate) + " Hz, " + measure_texts::Channels(channels) + ", " +
+                   Encoding(info_.format);
 
     soxr_error_t failure = nullptr;
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
     resampler_ = soxr_create(rate, kSampleRate, 1, &failure, &io, &quality, nullptr);
     if (resampler_ == nullptr || failure != nullptr) {
-        error = std::string("cannot resample it: ") + (failure != nullptr ? failure : "no memory");
+        error = std::string(measure_texts::kCannotResample) +
+                (failure != nullptr ? failure : measure_texts::kNoMemory);
         Close();
         return false;
     }

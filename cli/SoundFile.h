@@ -49,7 +49,7 @@ class SoundFile {
     // Opens size bytes at data, which must outlive the reading.
     bool OpenMemory(const std::uint8_t* data, std::size_t size, std::string& error);
 
-    // What the file holds, for example "48000 Hz, 2 channels, 24-bit".
+    // What the file holds, for example "48000 Hz, 2 canaux, 24 bits".
     const std::string& Description() const { return description_; }
 
     // The next full block of converted samples; false at the end (a trailing

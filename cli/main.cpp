@@ -11,10 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/MeasureTexts.h"
 #include "cli/MeasureTool.h"
 #include "sound/CaptureDevice.h"
 #ifdef HARMOLUNE_HAVE_PULSE
 #include "sound/pulse/PulseCapture.h"
+#include "sound/pulse/PulseClient.h"
 #include "sound/pulse/PulseSources.h"
 #endif
 
@@ -75,6 +77,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<harmolune::CaptureDevice> recorder;
     harmolune::SoundInput input;
 #ifdef HARMOLUNE_HAVE_PULSE
+    // The sound layer's lines name this program, not the window's.
+    harmolune::PulseClient::SetLineTag(harmolune::measure_texts::kTag);
     input.capture = [&recorder](const std::string& source) {
         recorder = harmolune::MakePulseCapture(source);
         return recorder.get();
@@ -89,7 +93,8 @@ int main(int argc, char** argv) {
     }
     const int status = harmolune::MeasureMain(args, out, std::cerr, input);
     if (const int error = buffer.Flush(); error != 0) {
-        std::cerr << "harmolune-measure: cannot write the output: " << std::strerror(error) << '\n';
+        std::cerr << harmolune::measure_texts::kTag << harmolune::measure_texts::kCannotWrite
+                  << std::strerror(error) << '\n';
         return 2;
     }
     return status;

@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ostringstream out;
     std::ostringstream err;
     const int status = harmolune::MeasureMain({"--key", "9", "--octave", "4", path}, out, err);
-    const std::string prefix = "harmolune-measure: " + path + ": ";
+    const std::string prefix = "harmolune-measure: " + path + " : ";
     if (!memory.opened) {
         FUZZ_CHECK(status == 2);
         FUZZ_CHECK(out.str().empty());
@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     FUZZ_CHECK(err.str().rfind(prefix + memory.description +
-                                   "; measured as the window hears it (32768 Hz, mono, 8-bit)\n",
+                                   " ; mesuré comme la fenêtre l'entend (32768 Hz, mono, 8 bits)\n",
                                0) == 0);
     FUZZ_CHECK(Lines(err.str()) <= 2);
     FUZZ_CHECK(status == (memory.readError.empty() ? 0 : 2));

@@ -154,8 +154,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int status = harmolune::MeasureMain({"--key", "9", "--octave", "4", path}, out, err);
     if (blocks < 0) {
         // Converted, or refused in one line by the other reader.
-        const std::string converted = "; measured as the window hears it (32768 Hz, mono, 8-bit)\n";
-        FUZZ_CHECK(err.str().rfind("harmolune-measure: " + path + ": ", 0) == 0);
+        const std::string converted =
+            " ; mesuré comme la fenêtre l'entend (32768 Hz, mono, 8 bits)\n";
+        FUZZ_CHECK(err.str().rfind("harmolune-measure: " + path + " : ", 0) == 0);
         FUZZ_CHECK(status == 0 || status == 2);
         if (err.str().find(converted) == std::string::npos) {
             FUZZ_CHECK(status == 2);
@@ -165,7 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         FUZZ_CHECK(status == 0);
         if (cutShort) {
-            FUZZ_CHECK(err.str().rfind("harmolune-measure: " + path + ": warning: ", 0) == 0);
+            FUZZ_CHECK(err.str().rfind("harmolune-measure: " + path + " : attention : ", 0) == 0);
             FUZZ_CHECK(Lines(err.str()) == 1);
         } else {
             FUZZ_CHECK(err.str().empty());

@@ -37,6 +37,30 @@ bool WaitForWriter(int fd, int patienceMs) {
     return ready > 0;
 }
 
+// The reasons Open gives, in French, as harmolune-measure prints them after
+// the file's name. strerror's text is given as it comes.
+constexpr const char* kIsDirectory = "c'est un dossier";
+constexpr const char* kTooShort = "trop court pour être un fichier WAV";
+constexpr const char* kNotRiffWave = "ce n'est pas un fichier RIFF/WAVE";
+constexpr const char* kNoFormatChunk = "aucun segment de format";
+constexpr const char* kNoDataChunk = "aucun segment de données";
+constexpr const char* kDamagedFormatChunk = "segment de format endommagé";
+constexpr const char* kDataBeforeFormat = "segment de données avant le segment de format";
+constexpr const char* kWhatIsNeeded = " ; il faut du PCM mono non signé de 8 bits à 32768 Hz";
+
+std::string NothingWritten(const std::string& duration) {
+    return "rien n'y a été écrit pendant " + duration;
+}
+std::string NotPlainPcm(unsigned tag) {
+    return "ce n'est pas du PCM simple (code de format " + std::to_string(tag) + ")" +
+           kWhatIsNeeded;
+}
+std::string WrongPcm(unsigned bits, unsigned channels, std::uint32_t rate) {
+    return std::to_string(bits) + (bits > 1 ? " bits, " : " bit, ") + std::to_string(channels) +
+           (channels > 1 ? " canaux, " : " canal, ") + std::to_string(rate) + " Hz" + kWhatIsNeeded;
+}
+std::string DamagedChunk(const std::string& id) { return "segment « " + id + " » endommagé"; }
+
 // "5 s", or "250 ms" when not whole seconds.
 std::string Duration(int ms) {
     return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
@@ -101,12 +125,12 @@ bool WavReader::Open(const std::string& path, std::string& error, int writerPati
         return false;
     }
     if (S_ISDIR(st.st_mode)) {
-        error = "is a directory";
+        error = kIsDirectory;
         return false;
     }
     if (ownsFd_) {
         if (S_ISFIFO(st.st_mode) && !WaitForWriter(fd_, writerPatienceMs)) {
-            error = "nothing was written to it for " + Duration(writerPatienceMs);
+            error = NothingWritten(Duration(writerPatienceMs));
             return false;
         }
         fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
@@ -114,11 +138,11 @@ bool WavReader::Open(const std::string& path, std::string& error, int writerPati
 
     std::array<unsigned char, 12> riff{};
     if (Read(riff.data(), riff.size()) != riff.size()) {
-        error = readError_.empty() ? "too short to be a WAV file" : readError_;
+        error = readError_.empty() ? kTooShort : readError_;
         return false;
     }
     if (std::memcmp(riff.data(), "RIFF", 4) != 0 || std::memcmp(riff.data() + 8, "WAVE", 4) != 0) {
-        error = "not a RIFF/WAVE file";
+        error = kNotRiffWave;
         return false;
     }
 
@@ -126,7 +150,7 @@ bool WavReader::Open(const std::string& path, std::string& error, int writerPati
     for (;;) {
         std::array<unsigned char, 8> header{};
         if (Read(header.data(), header.size()) != header.size()) {
-            error = sawFormat ? "no data chunk" : "no format chunk";
+            error = sawFormat ? kNoDataChunk : kNoFormatChunk;
             return false;
         }
         const std::uint32_t size = Le32(header.data() + 4);
@@ -135,7 +159,7 @@ bool WavReader::Open(const std::string& path, std::string& error, int writerPati
             std::array<unsigned char, 16> fmt{};
             if (size < fmt.size() || Read(fmt.data(), fmt.size()) != fmt.size() ||
                 !Skip(size - fmt.size())) {
-                error = "damaged format chunk";
+                error = kDamagedFormatChunk;
                 return false;
             }
             const std::uint16_t tag = Le16(fmt.data());
@@ -143,20 +167,17 @@ bool WavReader::Open(const std::string& path, std::string& error, int writerPati
             const std::uint32_t rate = Le32(fmt.data() + 4);
             const std::uint16_t bits = Le16(fmt.data() + 14);
             if (tag != 1) {
-                error = "not plain PCM (format tag " + std::to_string(tag) +
-                        "); 8-bit unsigned mono PCM at 32768 Hz is needed";
+                error = NotPlainPcm(tag);
                 return false;
             }
             if (bits != 8 || channels != 1 || rate != static_cast<std::uint32_t>(kSampleRate)) {
-                error = std::to_string(bits) + "-bit, " + std::to_string(channels) +
-                        (channels == 1 ? " channel, " : " channels, ") + std::to_string(rate) +
-                        " Hz; 8-bit unsigned mono PCM at 32768 Hz is needed";
+                error = WrongPcm(bits, channels, rate);
                 return false;
             }
             sawFormat = true;
         } else if (std::memcmp(header.data(), "data", 4) == 0) {
             if (!sawFormat) {
-                error = "data chunk before the format chunk";
+                error = kDataBeforeFormat;
                 return false;
             }
             if (size != kUnknownSize && size != kSoxStreamSize) {
@@ -170,7 +191,7 @@ bool WavReader::Open(const std::string& path, std::string& error, int writerPati
                     ch = '?';
                 }
             }
-            error = "damaged chunk '" + id + "'";
+            error = DamagedChunk(id);
             return false;
         }
         // Chunks are padded to an even length; a pad byte missing at the very

@@ -24,9 +24,9 @@ class WavReader {
     WavReader& operator=(const WavReader&) = delete;
 
     // Opens path ("-" for standard input) and reads its header. On failure
-    // returns false and puts a short reason in error ("not a RIFF/WAVE
-    // file", "16-bit samples, ..."). A FIFO nobody writes to within
-    // writerPatienceMs is refused too.
+    // returns false and puts a short reason in French in error ("ce n'est
+    // pas un fichier RIFF/WAVE", "16 bits, 2 canaux, ..."), or the system's
+    // own. A FIFO nobody writes to within writerPatienceMs is refused too.
     bool Open(const std::string& path, std::string& error,
               int writerPatienceMs = kWriterPatienceMs);
 

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "sound/SoundTexts.h"
+
 namespace harmolune {
 
 class BlockRing;
@@ -26,7 +28,7 @@ class CaptureDevice {
 class NoCapture final : public CaptureDevice {
   public:
     bool Start(BlockRing&, std::string& error) override {
-        error = "Aucune entrée son n'est disponible.";
+        error = sound_texts::kNoInput;
         return false;
     }
     void Stop() override {}

@@ -184,7 +184,8 @@ TEST(SoundFailure, NoServerShowsLibpulsesTextAndTheWindowStillWorks) {
     const Stderr sorted = Sort(err);
     EXPECT_FALSE(sorted.libraryNoise) << err;
     ASSERT_EQ(sorted.ours.size(), 1U) << err;
-    EXPECT_EQ(sorted.ours[0], "harmolune: no reference tone: no audio output (Connection refused)");
+    EXPECT_EQ(sorted.ours[0],
+              "harmolune: aucune note de référence : aucune sortie audio (Connection refused)");
 }
 
 TEST(SoundFailure, NoSoundFontIsOneLineAndNoBox) {
@@ -209,9 +210,10 @@ TEST(SoundFailure, NoSoundFontIsOneLineAndNoBox) {
     const Stderr sorted = Sort(err);
     EXPECT_FALSE(sorted.libraryNoise) << err;
     ASSERT_EQ(sorted.ours.size(), 1U) << err;
-    EXPECT_EQ(sorted.ours[0].rfind("harmolune: no reference tone: cannot load the SoundFont "
-                                   "no-such-folder/none.sf2",
-                                   0),
+    EXPECT_EQ(sorted.ours[0].rfind(
+                  "harmolune: aucune note de référence : impossible de charger la SoundFont "
+                  "no-such-folder/none.sf2",
+                  0),
               0U);
 }
 
@@ -266,8 +268,8 @@ TEST(SoundFailure, AServerKilledWhileMeasuringComesBackAndANoteIsMeasuredAgain) 
     const std::string err = ::testing::internal::GetCapturedStderr();
     // Capture and tone went and came back together: one line each way.
     const std::vector<std::string> expected{
-        "harmolune: sound lost: the sound server or the input device went away",
-        "harmolune: sound back"};
+        "harmolune: son perdu : le serveur audio ou le périphérique d'entrée a disparu",
+        "harmolune: son rétabli"};
     EXPECT_EQ(Sort(err).ours, expected) << err;
     EXPECT_EQ(ReadFile(folder.File()), "4\r\n");
 }

@@ -108,7 +108,8 @@ TEST(MeasureRecord, AnInputThatCannotStartIsNamedWithItsOwnText) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err,
-              "harmolune-measure: cannot record from the default input: Device unavailable\n");
+              "harmolune-measure: impossible d'enregistrer depuis l'entrée par défaut : Device "
+              "unavailable\n");
 }
 
 TEST(MeasureRecord, BlocksThatStopComingEndTheRunInsteadOfHangingIt) {
@@ -118,8 +119,8 @@ TEST(MeasureRecord, BlocksThatStopComingEndTheRunInsteadOfHangingIt) {
     EXPECT_EQ(input.stops, 1);
     EXPECT_NE(r.out.find("\nresult\t...Hz\nfine\t-\npartials\t-\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.err,
-              "harmolune-measure: no sound came from the default input for 5 s; 2 of 5 blocks "
-              "measured\n");
+              "harmolune-measure: aucun son n'est venu de l'entrée par défaut pendant 5 s ; 2 "
+              "blocs sur 5 mesurés\n");
 }
 
 TEST(MeasureRecord, TheNamedSourceIsAskedForAndNamedWhenItFails) {
@@ -137,8 +138,8 @@ TEST(MeasureRecord, TheNamedSourceIsAskedForAndNamedWhenItFails) {
     r = Measure({"--string", "4", "--record", "3", "--source", "usb_mic"}, &missing);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err,
-              "harmolune-measure: cannot record from source usb_mic: No such entity "
-              "(--list-sources lists them)\n");
+              "harmolune-measure: impossible d'enregistrer depuis la source usb_mic "
+              "(--list-sources les liste) : No such entity\n");
 }
 
 TEST(MeasureRecord, SourceAndListSourcesAreRefusedWhereTheyMeanNothing) {
@@ -154,7 +155,7 @@ TEST(MeasureRecord, SourceAndListSourcesAreRefusedWhereTheyMeanNothing) {
         const ToolRun r = Measure(args, &input);
         EXPECT_EQ(r.status, 2) << args.back();
         EXPECT_EQ(r.out, "");
-        EXPECT_NE(r.err.find("usage: harmolune-measure"), std::string::npos);
+        EXPECT_NE(r.err.find("Utilisation : harmolune-measure"), std::string::npos);
     }
     EXPECT_EQ(input.starts, 0);
 }
@@ -187,14 +188,17 @@ TEST(MeasureRecord, ListSourcesPrintsOneLinePerSourceWithTheDefaultMarked) {
     });
     EXPECT_EQ(failed.status, 2);
     EXPECT_EQ(failed.out, "");
-    EXPECT_EQ(failed.err, "harmolune-measure: cannot list the sources: Connection refused\n");
+    EXPECT_EQ(failed.err,
+              "harmolune-measure: impossible de lister les sources : Connection refused\n");
     EXPECT_EQ(ListSources({}).status, 2);
 }
 
 TEST(MeasureRecord, WithoutARecorderRecordingIsRefused) {
     const ToolRun r = Measure({"--string", "4", "--record", "3"}, nullptr);
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("not available"), std::string::npos);
+    EXPECT_EQ(r.err,
+              "harmolune-measure: l'enregistrement n'est pas disponible : ce programme a "
+              "été construit sans le son\n");
 }
 
 }  // namespace

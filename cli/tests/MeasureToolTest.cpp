@@ -69,29 +69,39 @@ std::vector<std::uint8_t> Struck(double frequencyHz, int loud, int quiet) {
     return samples;
 }
 
-TEST(MeasureTool, BadArgumentsGiveTheUsageAndStatusTwo) {
-    const std::vector<std::vector<std::string>> bad = {
-        {},
-        {"x.wav"},
-        {"--key", "9", "x.wav"},
-        {"--key", "12", "--octave", "4", "x.wav"},
-        {"--key", "9", "--octave", "9", "x.wav"},
-        {"--key", "9", "--octave", "four", "x.wav"},
-        {"--string", "5", "x.wav"},
-        {"--string", "4", "--key", "1", "--octave", "1", "x.wav"},
-        {"--string", "4"},
-        {"--string", "4", "a.wav", "b.wav"},
-        {"--string", "4", "--record", "0"},
-        {"--string", "4", "--record", "3", "a.wav"},
-        {"--string", "4", "--bogus", "a.wav"},
-        {"--string", "4", "-x", "a.wav"},
-        {"--key"},
+// Each bad argument gets its own reason, in French, then the usage.
+TEST(MeasureTool, BadArgumentsGiveTheirReasonTheUsageAndStatusTwo) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string reason;
     };
-    for (const auto& args : bad) {
-        const ToolRun r = Measure(args);
+    const std::string chooseNote = "choisissez une note : --key avec --octave, ou --string";
+    const std::string oneRecording = "donnez un enregistrement, ou --record N";
+    const std::vector<Case> cases = {
+        {{}, chooseNote},
+        {{"x.wav"}, chooseNote},
+        {{"--key", "9", "x.wav"}, chooseNote},
+        {{"--key", "12", "--octave", "4", "x.wav"}, "--key doit être compris entre 0 et 11"},
+        {{"--key", "9", "--octave", "9", "x.wav"}, "--octave doit être compris entre -1 et 8"},
+        {{"--key", "9", "--octave", "four", "x.wav"},
+         "--octave attend un nombre entier, pas « four »"},
+        {{"--string", "5", "x.wav"}, "--string doit valoir 4, 9, 14, 19, 23 ou 28"},
+        {{"--string", "4", "--key", "1", "--octave", "1", "x.wav"},
+         "choisissez une touche (--key, --octave) ou une corde (--string), pas les deux"},
+        {{"--string", "4"}, oneRecording},
+        {{"--string", "4", "a.wav", "b.wav"}, "un seul fichier peut être mesuré à la fois"},
+        {{"--string", "4", "--record", "0"}, "--record attend au moins 1 bloc"},
+        {{"--string", "4", "--record", "3", "a.wav"}, oneRecording},
+        {{"--string", "4", "--bogus", "a.wav"}, "option inconnue : --bogus"},
+        {{"--string", "4", "-x", "a.wav"}, "option inconnue : -x"},
+        {{"--key"}, "--key attend une valeur"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = Measure(c.args);
         EXPECT_EQ(r.status, 2);
         EXPECT_TRUE(r.out.empty());
-        EXPECT_NE(r.err.find("usage: harmolune-measure"), std::string::npos);
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "harmolune-measure: " + c.reason);
+        EXPECT_NE(r.err.find("\n\nUtilisation : harmolune-measure"), std::string::npos);
     }
 }
 
@@ -124,8 +134,8 @@ TEST(MeasureTool, ADataChunkCutShortIsMeasuredWithAWarning) {
     ASSERT_EQ(lines.size(), 2U + 4U + 3U);
     EXPECT_NEAR(std::stod(lines[lines.size() - 3].substr(7)), 441.3, 0.1) << r.out;
     EXPECT_EQ(r.err, "harmolune-measure: " + path +
-                         ": warning: the data chunk declares 24576 bytes but only 16484 "
-                         "follow; the 4 complete blocks there were measured\n");
+                         " : attention : le segment de données annonce 24576 octets, mais seuls "
+                         "16484 suivent ; les 4 blocs complets présents ont été mesurés\n");
 }
 
 // The built tool from a shell: what a user types.
@@ -166,7 +176,7 @@ TEST(MeasureTool, ReadsAPipeAndSaysWhenItsOutputCannotBeWritten) {
 
     const ShellRun full = Shell(dir, tool + args + wav + " >/dev/full");
     EXPECT_EQ(full.status, 2);
-    EXPECT_EQ(full.err, "harmolune-measure: cannot write the output: " +
+    EXPECT_EQ(full.err, "harmolune-measure: impossible d'écrire la sortie : " +
                             std::string(std::strerror(ENOSPC)) + "\n");
     const ShellRun helpFull = Shell(dir, tool + " --help >/dev/full");
     EXPECT_EQ(helpFull.status, 2);
@@ -187,9 +197,10 @@ TEST(MeasureTool, StandardInputRefusesOtherRecordingsWithTheReason) {
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.out.empty());
     EXPECT_EQ(r.err,
-              "harmolune-measure: standard input: 8-bit, 2 channels, 32768 Hz; "
-              "8-bit unsigned mono PCM at 32768 Hz is needed (standard input and pipes carry "
-              "only 8-bit unsigned mono WAV at 32768 Hz; give other recordings as a file)\n");
+              "harmolune-measure: entrée standard : 8 bits, 2 canaux, 32768 Hz ; il faut du "
+              "PCM mono non signé de 8 bits à 32768 Hz (l'entrée standard et les tubes "
+              "n'acceptent que du WAV mono non signé de 8 bits à 32768 Hz ; donnez les autres "
+              "enregistrements sous forme de fichier)\n");
 }
 
 TEST(MeasureTool, MeasuresAStruckA4) {

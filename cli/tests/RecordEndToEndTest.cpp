@@ -127,8 +127,9 @@ TEST(RecordEndToEndRestart, AServerThatComesBackIsRecordedAgainAndTheToneMeasure
     ASSERT_EQ(tool.Wait(), 0) << ReadFile(dir / "tool.err");
 
     EXPECT_EQ(ReadFile(dir / "tool.err"),
-              "harmolune: sound lost: the sound server or the input device went away\n"
-              "harmolune: sound back\n");
+              "harmolune-measure: son perdu : le serveur audio ou le périphérique d'entrée a "
+              "disparu\n"
+              "harmolune-measure: son rétabli\n");
     const std::string out = ReadFile(dir / "tool.out");
     EXPECT_NEAR(Result(out), 441.3, 0.5) << out;
 }
@@ -291,8 +292,9 @@ TEST_F(RecordFromSource, ANamedSourceThatGoesAwayIsWaitedForAndNotSwapped) {
     ASSERT_EQ(tool.Wait(), 0) << ReadFile(dir_ / "tool.err");
 
     EXPECT_EQ(ReadFile(dir_ / "tool.err"),
-              "harmolune: sound lost: the sound server or the input device went away\n"
-              "harmolune: sound back\n");
+              "harmolune-measure: son perdu : le serveur audio ou le périphérique d'entrée a "
+              "disparu\n"
+              "harmolune-measure: son rétabli\n");
     const std::string out = ReadFile(dir_ / "tool.out");
     EXPECT_NEAR(Result(out), kSecondHz, 0.5) << out;
 }

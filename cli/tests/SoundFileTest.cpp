@@ -135,8 +135,8 @@ TEST_P(Formats, MeasureAsTheSameToneWrittenDirectlyAsEightBits) {
     ASSERT_TRUE(WriteWithLibsndfile(path, c));
     const Reading r = Measure(path);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "harmolune-measure: " + path + ": " + c.description +
-                         "; measured as the window hears it (32768 Hz, mono, 8-bit)\n");
+    EXPECT_EQ(r.err, "harmolune-measure: " + path + " : " + c.description +
+                         " ; mesuré comme la fenêtre l'entend (32768 Hz, mono, 8 bits)\n");
     EXPECT_NEAR(r.resultHz, expected.resultHz, 0.02);
     EXPECT_NEAR(Cents(r.fineHz, kReferenceHz), Cents(expected.fineHz, kReferenceHz), 0.05);
 }
@@ -144,19 +144,19 @@ TEST_P(Formats, MeasureAsTheSameToneWrittenDirectlyAsEightBits) {
 INSTANTIATE_TEST_SUITE_P(
     Recorders, Formats,
     ::testing::Values(FormatCase{"Wav16Bit44100Stereo", "a4.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16,
-                                 44100, 2, "44100 Hz, 2 channels, 16-bit"},
+                                 44100, 2, "44100 Hz, 2 canaux, 16 bits"},
                       FormatCase{"Wav24Bit48000", "a4.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000,
-                                 1, "48000 Hz, 1 channel, 24-bit"},
+                                 1, "48000 Hz, 1 canal, 24 bits"},
                       FormatCase{"WavFloat96000Stereo", "a4.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT,
-                                 96000, 2, "96000 Hz, 2 channels, 32-bit float"},
+                                 96000, 2, "96000 Hz, 2 canaux, 32 bits flottants"},
                       FormatCase{"Flac24Bit48000Stereo", "a4.flac",
                                  SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 48000, 2,
-                                 "48000 Hz, 2 channels, 24-bit"},
+                                 "48000 Hz, 2 canaux, 24 bits"},
                       FormatCase{"OggVorbis48000Stereo", "a4.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS,
-                                 48000, 2, "48000 Hz, 2 channels, Vorbis"},
+                                 48000, 2, "48000 Hz, 2 canaux, Vorbis"},
                       FormatCase{"Mp3At44100Stereo", "a4.mp3",
                                  SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 44100, 2,
-                                 "44100 Hz, 2 channels, MP3"}),
+                                 "44100 Hz, 2 canaux, MP3"}),
     [](const ::testing::TestParamInfo<FormatCase>& info) { return info.param.name; });
 
 // What a private PulseAudio 16.1 server gave a client recording u8 from a
@@ -210,12 +210,13 @@ TEST(SoundFile, AQuietRecordingIsMeasuredAsItIsAndSaysSo) {
     EXPECT_EQ(MeasureMain({"--key", "9", "--octave", "4", path}, out, err), 0);
     EXPECT_EQ(err.str(),
               "harmolune-measure: " + path +
-                  ": 44100 Hz, 1 channel, 16-bit; measured as the window hears it (32768 Hz, "
-                  "mono, 8-bit)\n"
+                  " : 44100 Hz, 1 canal, 16 bits ; mesuré comme la fenêtre l'entend (32768 Hz, "
+                  "mono, 8 bits)\n"
                   "harmolune-measure: " +
                   path +
-                  ": the level is low: its loudest sample reaches 20 of 128, and a block is "
-                  "measured from 32; measured as it is, as a quiet microphone would be\n");
+                  " : niveau faible : son échantillon le plus fort atteint 20 sur 128, et un bloc "
+                  "se mesure à partir de 32 ; mesuré tel quel, comme avec un microphone peu "
+                  "sensible\n");
     // Two seconds are 16 blocks, none of them loud enough.
     EXPECT_NE(out.str().find("\n15\t20\t"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("result\t...Hz\n"), std::string::npos);
@@ -248,16 +249,17 @@ TEST_P(Refused, WithOneLineAndStatusTwo) {
     std::ostringstream err;
     EXPECT_EQ(MeasureMain({"--string", "9", path}, out, err), 2);
     EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(err.str(), "harmolune-measure: " + path + ": " + c.reason + "\n");
+    EXPECT_EQ(err.str(), "harmolune-measure: " + path + " : " + c.reason + "\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, Refused,
-    ::testing::Values(RefusedCase{"Text", "Do ré mi\n",
-                                  "not a recording that can be read: Format not recognised"},
-                      RefusedCase{"Empty", "", "an empty file"},
-                      RefusedCase{"RateTooLow", EightBitWav(800, 1),
-                                  "a sample rate of 800 Hz; 1000 to 1000000 Hz can be measured"}),
+    ::testing::Values(
+        RefusedCase{"Text", "Do ré mi\n",
+                    "ce n'est pas un enregistrement lisible : Format not recognised"},
+        RefusedCase{"Empty", "", "fichier vide"},
+        RefusedCase{"RateTooLow", EightBitWav(800, 1),
+                    "fréquence d'échantillonnage de 800 Hz ; on mesure de 1000 à 1000000 Hz"}),
     [](const ::testing::TestParamInfo<RefusedCase>& info) { return info.param.name; });
 
 // An 8-bit WAV the old reader refuses only for its rate or its channels is
@@ -271,8 +273,8 @@ TEST(SoundFile, AnEightBitStereoWavAtAnotherRateIsConverted) {
     EXPECT_EQ(MeasureMain({"--string", "9", path}, out, err), 0);
     EXPECT_EQ(err.str().substr(0, err.str().find('\n')),
               "harmolune-measure: " + path +
-                  ": 22050 Hz, 2 channels, 8-bit; measured as the window hears it (32768 Hz, "
-                  "mono, 8-bit)");
+                  " : 22050 Hz, 2 canaux, 8 bits ; mesuré comme la fenêtre l'entend (32768 Hz, "
+                  "mono, 8 bits)");
 }
 
 }  // namespace

@@ -166,7 +166,7 @@ TEST(WavReader, AFifoIsReadAsAStreamAndOneNobodyWritesToIsRefused) {
         WavReader idle;
         std::string error;
         EXPECT_FALSE(idle.Open(fifo, error, 200));
-        EXPECT_EQ(error, "nothing was written to it for 200 ms");
+        EXPECT_EQ(error, "rien n'y a été écrit pendant 200 ms");
     }
     WavLayout layout;
     layout.samples = Ramp(20 * std::size_t{4096});  // more than a pipe holds
@@ -208,15 +208,15 @@ TEST(WavReader, RefusesEveryOtherFileWithAReason) {
     floating.formatTag = 3;
     const std::string good = WavBytes(WavLayout{});
     const Case cases[] = {
-        {"empty file", "", "too short"},
-        {"text", "hello, this is not a recording", "not a RIFF/WAVE"},
-        {"RIFF but not WAVE", std::string("RIFF\x04\0\0\0AVI ", 12), "not a RIFF/WAVE"},
-        {"16-bit", WavBytes(pcm16), "16-bit"},
-        {"stereo", WavBytes(stereo), "2 channels"},
+        {"empty file", "", "trop court"},
+        {"text", "hello, this is not a recording", "pas un fichier RIFF/WAVE"},
+        {"RIFF but not WAVE", std::string("RIFF\x04\0\0\0AVI ", 12), "pas un fichier RIFF/WAVE"},
+        {"16-bit", WavBytes(pcm16), "16 bits"},
+        {"stereo", WavBytes(stereo), "2 canaux"},
         {"44.1 kHz", WavBytes(rate), "44100 Hz"},
-        {"float", WavBytes(floating), "format tag 3"},
-        {"header cut in the format chunk", good.substr(0, 30), "format chunk"},
-        {"no data chunk", good.substr(0, 36), "no data chunk"},
+        {"float", WavBytes(floating), "code de format 3"},
+        {"header cut in the format chunk", good.substr(0, 30), "segment de format endommagé"},
+        {"no data chunk", good.substr(0, 36), "aucun segment de données"},
     };
     for (const Case& c : cases) {
         const auto path = dir / "bad.wav";
@@ -238,7 +238,7 @@ TEST(WavReader, MissingFileAndDirectory) {
     std::filesystem::create_directory(dir / "folder.wav");
     WavReader folder;
     EXPECT_FALSE(folder.Open((dir / "folder.wav").string(), error));
-    EXPECT_NE(error.find("directory"), std::string::npos) << error;
+    EXPECT_EQ(error, "c'est un dossier");
 }
 
 }  // namespace

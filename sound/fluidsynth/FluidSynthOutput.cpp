@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/Notes.h"
+#include "sound/SoundTexts.h"
 
 namespace harmolune {
 
@@ -31,7 +32,7 @@ void QuietFluidSynth() {
 
 // One line on stderr, with FluidSynth's own reason when it gave one.
 void Report(const std::string& what) {
-    std::string line = "harmolune: no reference tone: " + what;
+    std::string line = sound_texts::kNoToneLine + what;
     if (lastFluidError[0] != '\0') {
         line += " (";
         line += lastFluidError;
@@ -73,7 +74,7 @@ void FluidSynthOutput::Load() {
         if (soundFontLoaded_) {
             KeepInstruments(soundFontId);
         } else {
-            Report("cannot load the SoundFont " + options_.soundFont);
+            Report(sound_texts::kNoSoundFont + options_.soundFont);
         }
     }
     if (options_.audioOutput && soundFontLoaded_) {
@@ -82,7 +83,7 @@ void FluidSynthOutput::Load() {
         // Without a server now, the client keeps trying and the tone starts
         // once one answers.
         if (!playback_.Start(error)) {
-            Report("no audio output (" + error + ")");
+            Report(std::string(sound_texts::kNoOutput) + " (" + error + ")");
         }
     }
     std::lock_guard<std::mutex> lock(pendingMutex_);
@@ -115,7 +116,7 @@ void FluidSynthOutput::KeepInstruments(int soundFontId) {
 bool FluidSynthOutput::MakeSynth() {
     settings_ = new_fluid_settings();
     if (settings_ == nullptr) {
-        Report("FluidSynth could not start");
+        Report(sound_texts::kNoSynth);
         return false;
     }
     fluid_settings_setnum(settings_, "synth.gain", options_.gain);
@@ -134,7 +135,7 @@ bool FluidSynthOutput::MakeSynth() {
     fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
     synth_ = new_fluid_synth(settings_);
     if (synth_ == nullptr) {
-        Report("FluidSynth could not start");
+        Report(sound_texts::kNoSynth);
         delete_fluid_settings(settings_);
         settings_ = nullptr;
         return false;

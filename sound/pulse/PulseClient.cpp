@@ -28,6 +28,7 @@ pa_time_event* After(pa_mainloop_api* api, pa_usec_t delayUs, pa_time_event_cb_t
 // as the count leaves zero and as it comes back to it.
 std::mutex lostMutex;
 int lostClients = 0;
+std::string lineTag = sound_texts::kDefaultTag;  // under lostMutex
 
 }  // namespace
 
@@ -40,7 +41,7 @@ bool PulseClient::Start(std::string& error, bool keepTrying) {
     Stop();
     mainloop_ = pa_threaded_mainloop_new();
     if (mainloop_ == nullptr) {
-        error = "cannot start the sound client";
+        error = sound_texts::kNoClient;
         return false;
     }
     pa_threaded_mainloop_set_name(mainloop_, threadName_.c_str());
@@ -217,8 +218,13 @@ void PulseClient::SetLost(bool lost, bool quietly) {
     const std::lock_guard<std::mutex> lock(lostMutex);
     lostClients += lost ? 1 : -1;
     if (!quietly && lostClients == (lost ? 1 : 0)) {
-        std::fprintf(stderr, "%s\n", lost ? kLostLine : kBackLine);
+        std::fprintf(stderr, "%s%s\n", lineTag.c_str(), lost ? kLostLine : kBackLine);
     }
+}
+
+void PulseClient::SetLineTag(std::string tag) {
+    const std::lock_guard<std::mutex> lock(lostMutex);
+    lineTag = std::move(tag);
 }
 
 void PulseClient::ScheduleRetry() {

@@ -14,7 +14,7 @@
 //
 // To the user the sound is one thing, however many clients the program has:
 // the first client to lose it writes one line on stderr, and the last one to
-// get it back writes one more.
+// get it back writes one more, each behind the program's name.
 
 #include <pulse/context.h>
 #include <pulse/operation.h>
@@ -23,6 +23,8 @@
 
 #include <atomic>
 #include <string>
+
+#include "sound/SoundTexts.h"
 
 namespace harmolune {
 
@@ -79,10 +81,13 @@ class PulseClient {
     // Mainloop thread, locked.
     static void CloseStream(pa_stream*& stream, bool corked);
 
-    // The two lines on stderr.
-    static constexpr const char* kLostLine =
-        "harmolune: sound lost: the sound server or the input device went away";
-    static constexpr const char* kBackLine = "harmolune: sound back";
+    // The two lines on stderr, after the tag.
+    static constexpr const char* kLostLine = sound_texts::kLostLine;
+    static constexpr const char* kBackLine = sound_texts::kBackLine;
+
+    // The program's name and a colon, which begin the two lines: "harmolune: "
+    // unless a program sets its own, before it starts any client.
+    static void SetLineTag(std::string tag);
 
     // True while this client's sound is lost. Any thread.
     bool Lost() const { return lost_.load(std::memory_order_acquire); }

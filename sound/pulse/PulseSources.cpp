@@ -6,6 +6,8 @@
 #include <pulse/mainloop.h>
 #include <pulse/timeval.h>
 
+#include "sound/SoundTexts.h"
+
 namespace harmolune {
 
 namespace {
@@ -61,7 +63,7 @@ bool ListPulseSources(std::vector<SoundSource>& sources, std::string& error) {
     sources.clear();
     pa_mainloop* mainloop = pa_mainloop_new();
     if (mainloop == nullptr) {
-        error = "cannot start the sound client";
+        error = sound_texts::kNoClient;
         return false;
     }
     pa_mainloop_api* api = pa_mainloop_get_api(mainloop);

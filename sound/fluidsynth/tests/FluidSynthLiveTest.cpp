@@ -214,7 +214,7 @@ TEST(FluidSynthNoServer, NoAudioOutputIsOneLineAndTheRestGoesOn) {
     }
     const std::string err = ::testing::internal::GetCapturedStderr();
     ASSERT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-    EXPECT_EQ(err.rfind("harmolune: no reference tone: no audio output", 0), 0U) << err;
+    EXPECT_EQ(err.rfind("harmolune: aucune note de référence : aucune sortie audio", 0), 0U) << err;
 }
 
 }  // namespace

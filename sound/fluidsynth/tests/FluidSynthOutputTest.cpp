@@ -164,7 +164,7 @@ TEST(FluidSynthOutput, AMissingSoundFontIsOneLineOnStderrAndNothingElse) {
     }
     const std::string err = ::testing::internal::GetCapturedStderr();
     ASSERT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-    EXPECT_EQ(err.rfind("harmolune: no reference tone: cannot load the SoundFont "
+    EXPECT_EQ(err.rfind("harmolune: aucune note de référence : impossible de charger la SoundFont "
                         "no-such-folder/none.sf2",
                         0),
               0U)

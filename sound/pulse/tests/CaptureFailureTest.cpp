@@ -37,8 +37,8 @@ int Arrivals(BlockRing& ring, std::chrono::milliseconds duration) {
 }
 
 constexpr char kLostLine[] =
-    "harmolune: sound lost: the sound server or the input device went away\n";
-constexpr char kBackLine[] = "harmolune: sound back\n";
+    "harmolune: son perdu : le serveur audio ou le périphérique d'entrée a disparu\n";
+constexpr char kBackLine[] = "harmolune: son rétabli\n";
 
 TEST(CaptureFailure, NoServerGivesLibpulsesOwnTextAndAQuietStderr) {
     const testing::ScopedEnvironment noServer("PULSE_SERVER", "unix:no-such-server/native");

@@ -210,6 +210,33 @@ class RecordFromSource : public ::testing::TestWithParam<SourceCase> {
         return list.substr(from, list.find('\n', from) - from);
     }
 
+    // The index of the source named name, and of the source that recording
+    // stream reads, as `pactl list short` gives them; empty when unknown.
+    std::string SourceIndex(const std::string& name) {
+        std::istringstream lines(Pactl({"list", "short", "sources"}));
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream fields(line);
+            std::string index;
+            std::string source;
+            if (fields >> index >> source && source == name) {
+                return index;
+            }
+        }
+        return "";
+    }
+    std::string SourceOfOutput(const std::string& stream) {
+        std::istringstream lines(Pactl({"list", "short", "source-outputs"}));
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream fields(line);
+            std::string index;
+            std::string source;
+            if (fields >> index >> source && index == stream) {
+                return source;
+            }
+        }
+        return "";
+    }
+
     TempDir dir_;
     std::string module_;
     std::string savedDefault_;  // the default source, once a case changed it
@@ -237,8 +264,17 @@ TEST_P(RecordFromSource, RecordsTheChosenSourceAndNotTheOther) {
             std::this_thread::sleep_for(50ms);
         }
         ASSERT_FALSE(stream.empty()) << "the tool's stream never showed";
-        Pactl({"move-source-output", stream, kSecondSource});
-        std::this_thread::sleep_for(300ms);
+        // As pavucontrol does. Whether the move held is the server's
+        // business (PipeWire's session manager may still be placing the
+        // stream): the test moves it again until it sits on the source.
+        bool moved = false;
+        for (int i = 0; i < 20 && !moved; ++i) {
+            Pactl({"move-source-output", stream, kSecondSource});
+            std::this_thread::sleep_for(150ms);
+            moved = SourceOfOutput(stream) == SourceIndex(kSecondSource);
+        }
+        ASSERT_TRUE(moved) << "the server never kept the tool's stream on " << kSecondSource;
+        std::this_thread::sleep_for(150ms);
     } else if (c.choice == Choice::kDefaultChanged) {
         savedDefault_ = Pactl({"get-default-source"});
         Pactl({"set-default-source", kSecondSource});

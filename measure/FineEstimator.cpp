@@ -27,14 +27,11 @@ constexpr double kMaxFall = 1e-4;
 constexpr double kAudibleFall = 0.0316227766;  // 30 dB in amplitude
 constexpr int kWeakWindowsToEnd = 2;
 
-// A piano's partials, and its fundamental where the partials say where to
-// look, need only stand 20 dB above the noise: the search is a few bins
-// wide. Its note ends where the partial followed falls 20 dB below its
+// A piano note ends where the partial followed falls 20 dB below its
 // loudest window (a sampled piano loops its sustain at another pitch further
 // down), 30 dB in the top octave, whose prompt sound falls that far within a
 // third of a second before it rings softly. The block peak is no guide: the
 // prompt sound of the upper partials dies long before the fundamental.
-constexpr double kMinPartialToNoise = 100.0;
 constexpr double kPianoFall = 1e-2;
 constexpr double kTopOctaveFall = 1e-3;
 
@@ -78,36 +75,6 @@ double PriorInharmonicity(int midiNote) {
 }
 
 }  // namespace
-
-std::optional<StiffStringFit> FitStiffString(const Partial* partials, int count) {
-    double sw = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
-    int lowest = kMaxPartials + 1;
-    int highest = 0;
-    for (int i = 0; i < count; ++i) {
-        const double n = partials[i].number;
-        const double x = n * n;
-        const double y = (partials[i].frequencyHz / n) * (partials[i].frequencyHz / n);
-        const double w = n * n;
-        sw += w;
-        sx += w * x;
-        sy += w * y;
-        sxx += w * x * x;
-        sxy += w * x * y;
-        lowest = std::min(lowest, partials[i].number);
-        highest = std::max(highest, partials[i].number);
-    }
-    const double det = sw * sxx - sx * sx;
-    if (highest <= lowest || !(det > 0.0)) {
-        return std::nullopt;
-    }
-    StiffStringFit fit;
-    fit.f0SquaredB = (sw * sxy - sx * sy) / det;
-    fit.f0Squared = (sy - fit.f0SquaredB * sx) / sw;
-    if (!(fit.f0Squared > 0.0)) {
-        return std::nullopt;
-    }
-    return fit;
-}
 
 FineEstimator::FineEstimator()
     : history_(kMaxWindowLength), power_(kMostBins), scratch_(kMostBins) {
@@ -393,91 +360,6 @@ std::optional<FineEstimator::Peak> FineEstimator::FindPartial(double fromHz, dou
     p.power = power_[peak];
     p.signalToNoise = noise > 0.0 ? power_[peak] / noise : 1e12;
     return p;
-}
-
-// Partials 2 to 16 of a piano key, each looked for where the partials found
-// so far put it: at first within 6 % of the note's harmonic (a stretched
-// tuning, an unknown B), then ever closer as the fit learns B. Fills found_;
-// fittedF1 is where they put the fundamental, 0 with none found. Returns how
-// many were found.
-int FineEstimator::MeasurePartials(double& fittedF1) {
-    foundCount_ = 0;
-    fittedF1 = 0.0;
-    const int bins = length_ / 2 + 1;
-    double f0Squared = referenceHz_ * referenceHz_ / (1.0 + priorB_);
-    double f0SquaredB = f0Squared * priorB_;
-    int missed = 0;
-    for (int n = 2; n <= kMaxPartials; ++n) {
-        const double predicted = n * std::sqrt(f0Squared + f0SquaredB * n * n);
-        if (predicted > kHighestPartialHz || predicted / binHz_ > bins - 8) {
-            break;
-        }
-        const double tolerance = foundCount_ == 0 ? 0.06 : foundCount_ == 1 ? 0.03 : 0.01;
-        const double halfWidth =
-            std::min(std::max(3.0 * binHz_, tolerance * predicted), 0.4 * std::sqrt(f0Squared));
-        const std::optional<Peak> p =
-            FindPartial(predicted - halfWidth, predicted + halfWidth, kMinPartialToNoise);
-        if (!p) {
-            // A struck string's partials 2 and 3 are among its strongest, and
-            // its partials do not vanish three in a row: the chain ends here.
-            if (++missed >= 3 || (n == 3 && foundCount_ == 0)) {
-                break;
-            }
-            continue;
-        }
-        missed = 0;
-        found_[foundCount_] = {n, p->frequencyHz};
-        foundAmplitude_[foundCount_] = std::sqrt(p->power);
-        ++foundCount_;
-        const std::optional<StiffStringFit> fit =
-            foundCount_ >= 2 ? FitStiffString(found_.data(), foundCount_) : std::nullopt;
-        if (fit && fit->f0SquaredB >= 0.0) {
-            f0Squared = fit->f0Squared;
-            f0SquaredB = fit->f0SquaredB;
-        } else if (foundCount_ == 1) {
-            const double perN = p->frequencyHz / n;
-            f0Squared = perN * perN / (1.0 + priorB_ * n * n);
-            f0SquaredB = f0Squared * priorB_;
-        }
-    }
-    if (foundCount_ > 0) {
-        fittedF1 = std::sqrt(f0Squared + f0SquaredB);
-    }
-    return foundCount_;
-}
-
-// Sets aside, one at a time, the partial of found_ farthest from the stiff
-// string fitted to all of them, while one lies more than 1 % from it (a real
-// string's partials stray by a few cents). False, and found_ left as it is,
-// when fewer than three agree.
-bool FineEstimator::KeepStiffString() {
-    constexpr double kMostStray = 0.01;
-    while (foundCount_ >= 3) {
-        const std::optional<StiffStringFit> fit = FitStiffString(found_.data(), foundCount_);
-        if (!fit || fit->f0SquaredB < 0.0) {
-            return false;
-        }
-        int worst = 0;
-        double worstStray = 0.0;
-        for (int i = 0; i < foundCount_; ++i) {
-            const double n = found_[i].number;
-            const double predicted = n * std::sqrt(fit->f0Squared + fit->f0SquaredB * n * n);
-            const double stray = std::abs(found_[i].frequencyHz / predicted - 1.0);
-            if (stray > worstStray) {
-                worstStray = stray;
-                worst = i;
-            }
-        }
-        if (worstStray <= kMostStray) {
-            return true;
-        }
-        for (int i = worst; i + 1 < foundCount_; ++i) {
-            found_[i] = found_[i + 1];
-            foundAmplitude_[i] = foundAmplitude_[i + 1];
-        }
-        --foundCount_;
-    }
-    return false;
 }
 
 bool FineEstimator::EstimateWindow(Estimate& out, double& followed) {
@@ -807,57 +689,6 @@ std::optional<FineReading> FineEstimator::Reading() const {
     r.final = !following_;
     r.fromPartials = fromPartials;
     return r;
-}
-
-namespace {
-
-// B as a musician reads it, "3,0 × 10⁻⁴": one decimal, a power of ten in
-// superscript digits.
-std::string InharmonicityText(double b, std::string_view decimalSeparator) {
-    int exponent = static_cast<int>(std::floor(std::log10(b)));
-    double mantissa = b / std::pow(10.0, exponent);
-    if (mantissa >= 9.95) {
-        mantissa /= 10.0;
-        ++exponent;
-    }
-    static constexpr std::array<std::string_view, 10> kSuperscripts{"⁰", "¹", "²", "³", "⁴",
-                                                                    "⁵", "⁶", "⁷", "⁸", "⁹"};
-    std::string power = exponent < 0 ? "⁻" : "";
-    const std::string digits = std::to_string(std::abs(exponent));
-    for (const char d : digits) {
-        power += kSuperscripts[static_cast<std::size_t>(d - '0')];
-    }
-    return FormatFixed(mantissa, 1, decimalSeparator) + " × 10" + power;
-}
-
-}  // namespace
-
-std::string FineReadingText(const FineReading& reading, std::string_view noteName,
-                            std::string_view decimalSeparator) {
-    // Cents to one decimal, as a tuner shows them, or to two when the
-    // uncertainty is below a tenth. French counts below 2 in the singular.
-    const int decimals = reading.uncertaintyCents < 0.095 ? 2 : 1;
-    const auto cents = [&](double x) {
-        std::string text = FormatFixed(std::abs(x), decimals, decimalSeparator);
-        return text + (std::abs(x) < 2.0 ? " cent" : " cents");
-    };
-    const std::string deviation = cents(reading.cents);
-    const bool zero = deviation.find_first_of("123456789") == std::string::npos;
-    std::string text = "Mesure fine";
-    if (reading.fromPartials) {
-        text += " d'après les partiels";
-    }
-    text += reading.final ? " : " : " (provisoire) : ";
-    text += FormatFixed(reading.frequencyHz, 3, decimalSeparator) + " Hz, ";
-    text += (reading.cents < 0.0 && !zero) ? "-" : "+";
-    text += deviation + " par rapport à ";
-    text += noteName;
-    text += " (± " + cents(reading.uncertaintyCents) + ", ";
-    text += FormatFixed(reading.seconds, 1, decimalSeparator) + " s de son)";
-    if (reading.inharmonicity && *reading.inharmonicity > 0.0) {
-        text += ", inharmonicité " + InharmonicityText(*reading.inharmonicity, decimalSeparator);
-    }
-    return text;
 }
 
 }  // namespace harmolune

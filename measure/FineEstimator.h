@@ -114,6 +114,11 @@ class FineEstimator {
     std::optional<FineReading> Reading() const;
 
   private:
+    // A piano's partials, and its fundamental where the partials say where to
+    // look, need only stand 20 dB above the noise: the search is a few bins
+    // wide.
+    static constexpr double kMinPartialToNoise = 100.0;
+
     struct Estimate {
         double frequencyHz;
         double power;         // of the partial's top bin

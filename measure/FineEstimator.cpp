@@ -3,7 +3,9 @@
 #include <fftw3.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
 #include <mutex>
 #include <numbers>
 
@@ -60,6 +62,30 @@ constexpr double kUnisonCents = 0.15;
 
 constexpr int kNewtonSteps = 3;
 constexpr int kPhasorRun = 512;  // samples between exact evaluations of the phasor
+
+// A piano key's window, by the key's equal-tempered frequency: its length
+// and how often one is taken, in blocks, and the blocks left out after the
+// strike.
+struct PianoWindow {
+    double belowHz;
+    int blocks;
+    int hopBlocks;
+    int settleBlocks;
+};
+constexpr std::array<PianoWindow, 5> kPianoWindows{{
+    // A0 to A♯1: the fundamental, 20 to 40 dB below partial 2, stands out of
+    // the noise only over seconds, and 0.25 Hz bins keep the mains hum
+    // (50 Hz) far from it. A window every second.
+    {60.0, 32, 8, FineEstimator::kSettleBlocks},
+    // Up to G2, whose fundamental lies next to the hum's second harmonic.
+    {100.0, 16, 4, FineEstimator::kSettleBlocks},
+    {kShortWindowFromHz, 4, 1, FineEstimator::kSettleBlocks},
+    {1400.0, 2, 1, FineEstimator::kSettleBlocks},
+    // F♯6 up: the struck sound falls 30 dB within a third of a second and the
+    // attack is over in tens of milliseconds. One block (8 Hz bins, still
+    // hundreds of bins between partials) from the block after the strike.
+    {std::numeric_limits<double>::infinity(), 1, 1, 1},
+}};
 
 // FFTW's planner is not thread-safe; executing a plan is.
 std::mutex& PlannerLock() {
@@ -126,34 +152,14 @@ void FineEstimator::Start(int midiNote, bool pianoKey) {
         windowBlocks_ = referenceHz_ >= kShortWindowFromHz ? kWindowBlocks / 2 : kWindowBlocks;
         hopBlocks_ = 1;
         settleBlocks_ = kSettleBlocks;
-    } else if (referenceHz_ < 60.0) {
-        // A0 to A♯1: the fundamental, 20 to 40 dB below partial 2, stands out
-        // of the noise only over seconds, and 0.25 Hz bins keep the mains hum
-        // (50 Hz) far from it. A window every second.
-        windowBlocks_ = 32;
-        hopBlocks_ = 8;
-        settleBlocks_ = kSettleBlocks;
-    } else if (referenceHz_ < 100.0) {
-        // Up to G2, whose fundamental lies next to the hum's second harmonic.
-        windowBlocks_ = 16;
-        hopBlocks_ = 4;
-        settleBlocks_ = kSettleBlocks;
-    } else if (referenceHz_ < kShortWindowFromHz) {
-        windowBlocks_ = 4;
-        hopBlocks_ = 1;
-        settleBlocks_ = kSettleBlocks;
-    } else if (referenceHz_ < 1400.0) {
-        windowBlocks_ = 2;
-        hopBlocks_ = 1;
-        settleBlocks_ = kSettleBlocks;
     } else {
-        // F♯6 up: the struck sound falls 30 dB within a third of a second and
-        // the attack is over in tens of milliseconds. One block (8 Hz bins,
-        // still hundreds of bins between partials) from the block after the
-        // strike.
-        windowBlocks_ = 1;
-        hopBlocks_ = 1;
-        settleBlocks_ = 1;
+        const PianoWindow* w = kPianoWindows.data();
+        while (referenceHz_ >= w->belowHz) {
+            ++w;
+        }
+        windowBlocks_ = w->blocks;
+        hopBlocks_ = w->hopBlocks;
+        settleBlocks_ = w->settleBlocks;
     }
     length_ = windowBlocks_ * kFrameLength;
     binHz_ = static_cast<double>(kSampleRate) / length_;

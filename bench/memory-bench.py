@@ -25,48 +25,22 @@ import tempfile
 import time
 
 import pyatspi
-from gi.repository import GLib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "testing"))
+from atspi_support import XServer, find_all, poll, press  # noqa: E402
 
 DEFAULT_SOUNDFONT = "/usr/share/sounds/sf2/default-GM.sf2"
 RUNS = 3
-TIMEOUT_S = 10.0
 # Long enough for the note to be rendered and heard, and for the memory it
 # brings to be counted.
 SOUNDING_S = 2.0
 
 
-def poll(condition, timeout_s=TIMEOUT_S):
-    deadline = time.monotonic() + timeout_s
-    while True:
-        while GLib.MainContext.default().iteration(False):
-            pass
-        try:
-            value = condition()
-        except GLib.GError:
-            value = None
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(0.02)
-
-
-def walk(node):
-    for child in node:
-        if child is None:
-            continue
-        yield child
-        yield from walk(child)
-
-
-def press(root, name):
-    found = [n for n in walk(root) if n.getRole() == pyatspi.ROLE_PUSH_BUTTON and n.name == name]
+def press_button(root, name):
+    found = find_all(root, pyatspi.ROLE_PUSH_BUTTON, name)
     if len(found) != 1:
         raise RuntimeError(f"{len(found)} buttons named {name!r}")
-    action = found[0].queryAction()
-    for i in range(action.nActions):
-        if action.getName(i) == "Press":
-            action.doAction(i)
-            return
-    raise RuntimeError(f"{name!r} has no press action")
+    press(found[0])
 
 
 def status_kib(pid, field):
@@ -75,20 +49,6 @@ def status_kib(pid, field):
             if line.startswith(field + ":"):
                 return int(line.split()[1])
     raise RuntimeError(f"no {field} for process {pid}")
-
-
-def start_x_server():
-    read_end, write_end = os.pipe()
-    process = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-        pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as reader:
-        number = reader.readline().strip()
-    if not number:
-        process.terminate()
-        raise RuntimeError("Xvfb did not start")
-    return process, ":" + number
 
 
 def one_run(program, soundfont, display):
@@ -118,9 +78,9 @@ def one_run(program, soundfont, display):
             top = poll(window)
             if top is None:
                 raise RuntimeError("the window did not appear on the accessibility bus")
-            press(top, "La")
+            press_button(top, "La")
             time.sleep(SOUNDING_S)
-            press(top, "Mi 2")
+            press_button(top, "Mi 2")
             time.sleep(SOUNDING_S)
             return status_kib(process.pid, "VmHWM"), status_kib(process.pid, "VmRSS")
         finally:
@@ -139,13 +99,13 @@ def main():
     if os.geteuid() != 0:
         print("peak memory: not measured, binding a SoundFont over the default one needs root")
         return 0
-    x_server, display = start_x_server()
+    x_server = XServer()
     try:
         for soundfont in soundfonts:
             name = os.path.basename(soundfont)
             peaks, finals = [], []
             for _ in range(RUNS):
-                peak, final = one_run(program, soundfont, display)
+                peak, final = one_run(program, soundfont, x_server.display)
                 peaks.append(peak / 1024)
                 finals.append(final / 1024)
             print(f"peak memory with {name}, La 4 then the low Mi string: "
@@ -153,8 +113,7 @@ def main():
                   f"(resident at the end {statistics.median(finals):.1f} MiB; {RUNS} runs)",
                   flush=True)
     finally:
-        x_server.terminate()
-        x_server.wait(timeout=10)
+        x_server.stop()
     return 0
 
 

@@ -103,27 +103,31 @@ double PriorInharmonicity(int midiNote) {
 }  // namespace
 
 FineEstimator::FineEstimator()
-    : history_(kMaxWindowLength), power_(kMostBins), scratch_(kMostBins) {
+    : history_(new double[kMaxWindowLength]), power_(kMostBins), scratch_(kMostBins) {
     const std::lock_guard<std::mutex> lock(PlannerLock());
     windowed_ = fftw_alloc_real(kMaxWindowLength);
     auto* spectrum = fftw_alloc_complex(kMostBins);
     spectrum_ = spectrum;
-    // Written now, so that their pages are there before the first note: the
-    // lowest keys' windows would otherwise bring them in mid-measurement.
-    std::fill_n(windowed_, kMaxWindowLength, 0.0);
-    std::fill_n(&spectrum[0][0], 2 * kMostBins, 0.0);
     for (std::size_t i = 0; i < plans_.size(); ++i) {
         const int length = kFrameLength << i;
         plans_[i] =
             fftw_plan_dft_r2c_1d(length, windowed_, spectrum, FFTW_ESTIMATE | FFTW_PRESERVE_INPUT);
-        // Symmetric about the window's centre, (N - 1) / 2, where Refine puts
-        // its time origin: the window's own transform is then real.
-        hann_[i].resize(length);
-        for (int n = 0; n < length; ++n) {
-            const double s = std::sin(std::numbers::pi * (n + 0.5) / length);
-            hann_[i][n] = s * s;
-        }
+        hann_[i].reset(new double[length]);
     }
+}
+
+void FineEstimator::MakeHann(int plan) {
+    if (hannMade_[plan]) {
+        return;
+    }
+    // Symmetric about the window's centre, (N - 1) / 2, where Refine puts its
+    // time origin: the window's own transform is then real.
+    const int length = kFrameLength << plan;
+    for (int n = 0; n < length; ++n) {
+        const double s = std::sin(std::numbers::pi * (n + 0.5) / length);
+        hann_[plan][n] = s * s;
+    }
+    hannMade_[plan] = true;
 }
 
 FineEstimator::~FineEstimator() {
@@ -162,6 +166,7 @@ void FineEstimator::Start(int midiNote, bool pianoKey) {
         settleBlocks_ = w->settleBlocks;
     }
     length_ = windowBlocks_ * kFrameLength;
+    MakeHann(PlanIndex());
     binHz_ = static_cast<double>(kSampleRate) / length_;
     // The noise of a piano's partial is taken between it and its
     // neighbours, never on them.
@@ -204,7 +209,7 @@ void FineEstimator::Push(const Block& samples) {
     if (!following_) {
         return;
     }
-    double* slot = history_.data() + (blocks_ % kMaxWindowBlocks) * kFrameLength;
+    double* slot = history_.get() + (blocks_ % kMaxWindowBlocks) * kFrameLength;
     for (int i = 0; i < kFrameLength; ++i) {
         slot[i] = samples[i] - 128.0;
     }
@@ -247,15 +252,15 @@ void FineEstimator::Push(const Block& samples) {
     // samples' offset would otherwise leak into the lowest notes' band.
     double sum = 0.0;
     for (int b = 0; b < windowBlocks_; ++b) {
-        const double* from = history_.data() + ((firstBlock + b) % kMaxWindowBlocks) * kFrameLength;
+        const double* from = history_.get() + ((firstBlock + b) % kMaxWindowBlocks) * kFrameLength;
         for (int i = 0; i < kFrameLength; ++i) {
             sum += from[i];
         }
     }
     const double mean = sum / length_;
-    const double* hann = hann_[PlanIndex()].data();
+    const double* hann = hann_[PlanIndex()].get();
     for (int b = 0; b < windowBlocks_; ++b) {
-        const double* from = history_.data() + ((firstBlock + b) % kMaxWindowBlocks) * kFrameLength;
+        const double* from = history_.get() + ((firstBlock + b) % kMaxWindowBlocks) * kFrameLength;
         const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(b) * kFrameLength;
         double* to = windowed_ + offset;
         const double* w = hann + offset;

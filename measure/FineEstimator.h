@@ -28,6 +28,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -141,14 +142,21 @@ class FineEstimator {
     bool KeepStiffString();
     double Refine(double omega) const;
     void End();
+    void MakeHann(int plan);
 
     // FFTW buffers (fftw_malloc) and plans, one per window length.
-    double* windowed_ = nullptr;               // kMaxWindowLength samples, Hann-weighted
-    void* spectrum_ = nullptr;                 // fftw_complex[kMaxWindowLength / 2 + 1]
-    std::array<void*, 6> plans_{};             // fftw_plan over 1, 2, 4, 8 and 16 blocks
-    std::array<std::vector<double>, 6> hann_;  // made once, one per length
-    std::vector<double> history_;              // the last 16 blocks, a ring of blocks
-    std::vector<double> power_;                // |X|², bins 0 to kMaxWindowLength / 2
+    double* windowed_ = nullptr;    // kMaxWindowLength samples, Hann-weighted
+    void* spectrum_ = nullptr;      // fftw_complex[kMaxWindowLength / 2 + 1]
+    std::array<void*, 6> plans_{};  // fftw_plan over 1, 2, 4, 8 and 16 blocks
+    // One Hann window per length, allocated once and computed for the first
+    // note that needs it: the long ones serve only the lowest keys, and
+    // pages never written take no memory.
+    std::array<std::unique_ptr<double[]>, 6> hann_;
+    std::array<bool, 6> hannMade_{};
+    // The last kMaxWindowBlocks blocks, a ring of blocks; a slot is read only
+    // once a block was written to it.
+    std::unique_ptr<double[]> history_;
+    std::vector<double> power_;  // |X|², bins 0 to kMaxWindowLength / 2
     std::vector<double> scratch_;
 
     // The note followed: window, hop between windows and settling, in blocks.

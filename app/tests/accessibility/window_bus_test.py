@@ -26,79 +26,20 @@ import time
 import unittest
 
 import pyatspi
-from gi.repository import GLib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
+                                "testing"))
+from atspi_support import XServer, find_all, poll, press, walk  # noqa: E402
 
 PROGRAM = None  # the harmolune executable under test, from the command line
-TIMEOUT_S = 10.0
 
 WARNING_TITLE = "Échantillonnage..."
 WARNING_TEXT = ("Précisez d'abord quelle note va être échantillonnée\n"
                 "en appuyant sur une touche du clavier ou une corde de la guitare")
 
 
-def poll(condition, timeout_s=TIMEOUT_S):
-    """Returns condition()'s first true value, or None after timeout_s.
-
-    A press takes effect on the program's next turn of its event loop, some
-    0.1 s later; events from the bus are delivered meanwhile."""
-    deadline = time.monotonic() + timeout_s
-    while True:
-        while GLib.MainContext.default().iteration(False):
-            pass
-        try:
-            value = condition()
-        except GLib.GError:  # an object that went away while being read
-            value = None
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(0.02)
-
-
-def walk(node):
-    for child in node:
-        if child is None:
-            continue
-        yield child
-        yield from walk(child)
-
-
 def showing(node):
     return node.getState().contains(pyatspi.STATE_SHOWING)
-
-
-def find_all(root, role, name):
-    return [n for n in walk(root) if n.getRole() == role and n.name == name]
-
-
-def press(node):
-    action = node.queryAction()
-    for i in range(action.nActions):
-        if action.getName(i) == "Press":
-            action.doAction(i)
-            return
-    raise AssertionError(f"{node.name!r} has no press action")
-
-
-class XServer:
-    """Xvfb on the first free display, as Xvfb itself reports it."""
-
-    def __init__(self):
-        read_end, write_end = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-             "-nolisten", "tcp"],
-            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as reader:
-            number = reader.readline().strip()
-        if not number:
-            self.stop()
-            raise RuntimeError("Xvfb did not start")
-        self.display = ":" + number
-
-    def stop(self):
-        self.process.terminate()
-        self.process.wait(timeout=10)
 
 
 class Harmolune:

@@ -216,10 +216,11 @@ void MainWindow::ShowMeasurement() {
     if (text != shownFine_) {
         shownFine_ = std::move(text);
         c_.measuredFrequency->setToolTip(Q(shownFine_));
-        c_.measuredFrequency->setAccessibleDescription(accessibility::SpokenText(Q(shownFine_)));
+        const QString spoken = accessibility::SpokenText(Q(shownFine_));
+        c_.measuredFrequency->setAccessibleDescription(spoken);
         if (final && !shownFineFinal_) {
             // Said once, when it is settled.
-            announcer_.Say(accessibility::SpokenText(Q(shownFine_)));
+            announcer_.Say(spoken);
         }
     }
     shownFineFinal_ = final;

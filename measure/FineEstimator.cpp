@@ -333,6 +333,22 @@ double FineEstimator::NoiseAround(int peak) {
     return scratch_[noiseBins / 2];
 }
 
+// The strongest bin of power_ from lowest to highest, if it is a peak of its
+// own (not the slope of something outside the band); the first of equals.
+std::optional<int> FineEstimator::PeakOfItsOwn(int lowest, int highest) const {
+    int peak = lowest;
+    for (int k = lowest + 1; k <= highest; ++k) {
+        if (power_[k] > power_[peak]) {
+            peak = k;
+        }
+    }
+    if (!(power_[peak] > 0.0) || power_[peak - 1] >= power_[peak] ||
+        power_[peak + 1] > power_[peak]) {
+        return std::nullopt;
+    }
+    return peak;
+}
+
 // The strongest bin from fromHz to toHz, if it is a peak of its own (not the
 // slope of something outside) standing minSignalToNoise above the noise around
 // it, placed between its bins by their magnitudes.
@@ -344,16 +360,11 @@ std::optional<FineEstimator::Peak> FineEstimator::FindPartial(double fromHz, dou
     if (lowest > highest) {
         return std::nullopt;
     }
-    int peak = lowest;
-    for (int k = lowest + 1; k <= highest; ++k) {
-        if (power_[k] > power_[peak]) {
-            peak = k;
-        }
-    }
-    if (!(power_[peak] > 0.0) || power_[peak - 1] >= power_[peak] ||
-        power_[peak + 1] > power_[peak]) {
+    const std::optional<int> found = PeakOfItsOwn(lowest, highest);
+    if (!found) {
         return std::nullopt;
     }
+    const int peak = *found;
     const double noise = NoiseAround(peak);
     if (power_[peak] < minSignalToNoise * noise) {
         return std::nullopt;
@@ -471,18 +482,11 @@ bool FineEstimator::EstimateWindow(Estimate& out, double& followed) {
     for (int k = from; k <= to; ++k) {
         power_[k] = spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1];
     }
-    int peak = lowest;
-    for (int k = lowest + 1; k <= highest; ++k) {
-        if (power_[k] > power_[peak]) {
-            peak = k;
-        }
-    }
-    // The strongest bin of the band must be a peak of its own, not the slope
-    // of something outside the band.
-    if (!(power_[peak] > 0.0) || power_[peak - 1] >= power_[peak] ||
-        power_[peak + 1] > power_[peak]) {
+    const std::optional<int> found = PeakOfItsOwn(lowest, highest);
+    if (!found) {
         return false;
     }
+    const int peak = *found;
 
     int noiseBins = 0;
     for (int k = std::max(1, peak - reach); k <= std::min(kBins - 1, peak + reach); ++k) {

@@ -138,6 +138,7 @@ class FineEstimator {
     bool EstimateWindow(Estimate& out, double& loudest);
     std::optional<Peak> FindPartial(double fromHz, double toHz, double minSignalToNoise);
     double NoiseAround(int peak);
+    std::optional<int> PeakOfItsOwn(int lowest, int highest) const;
     int MeasurePartials(double& fittedF1);
     bool KeepStiffString();
     double Refine(double omega) const;

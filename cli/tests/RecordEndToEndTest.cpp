@@ -344,7 +344,7 @@ TEST_F(RecordFromSource, ListSourcesListsWhatTheServerHas) {
     std::string expected = "source\tdefault\tdescription\n";
     std::istringstream sources(Pactl({"list", "short", "sources"}));
     for (std::string line; std::getline(sources, line);) {
-        // index, name, driver, sample spec, state
+        // index, name, driver, sample format, state
         std::istringstream fields(line);
         std::string index;
         std::string name;

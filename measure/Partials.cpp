@@ -1,11 +1,11 @@
 // The piano's partials: where the fine measurement looks for partials 2 to
 // 16 in a window, which of them agree with one stiff string, and that
-// string's fit. Part of FineEstimator, apart from its windows and reading.
+// string's fit.
 
 #include <algorithm>
 #include <cmath>
 
-#include "measure/FineEstimator.h"
+#include "measure/WindowEstimator.h"
 
 namespace harmolune {
 
@@ -44,23 +44,24 @@ std::optional<StiffStringFit> FitStiffString(const Partial* partials, int count)
 // tuning, an unknown B), then ever closer as the fit learns B. Fills found_;
 // fittedF1 is where they put the fundamental, 0 with none found. Returns how
 // many were found.
-int FineEstimator::MeasurePartials(double& fittedF1) {
+int WindowEstimator::MeasurePartials(double& fittedF1) {
     foundCount_ = 0;
     fittedF1 = 0.0;
-    const int bins = length_ / 2 + 1;
+    const int bins = spectrum_.Bins();
+    const double binHz = spectrum_.BinHz();
     double f0Squared = referenceHz_ * referenceHz_ / (1.0 + priorB_);
     double f0SquaredB = f0Squared * priorB_;
     int missed = 0;
     for (int n = 2; n <= kMaxPartials; ++n) {
         const double predicted = n * std::sqrt(f0Squared + f0SquaredB * n * n);
-        if (predicted > kHighestPartialHz || predicted / binHz_ > bins - 8) {
+        if (predicted > kHighestPartialHz || predicted / binHz > bins - 8) {
             break;
         }
         const double tolerance = foundCount_ == 0 ? 0.06 : foundCount_ == 1 ? 0.03 : 0.01;
         const double halfWidth =
-            std::min(std::max(3.0 * binHz_, tolerance * predicted), 0.4 * std::sqrt(f0Squared));
+            std::min(std::max(3.0 * binHz, tolerance * predicted), 0.4 * std::sqrt(f0Squared));
         const std::optional<Peak> p =
-            FindPartial(predicted - halfWidth, predicted + halfWidth, kMinPartialToNoise);
+            peaks_.FindPartial(predicted - halfWidth, predicted + halfWidth, kMinPartialToNoise);
         if (!p) {
             // A struck string's partials 2 and 3 are among its strongest, and
             // its partials do not vanish three in a row: the chain ends here.
@@ -94,7 +95,7 @@ int FineEstimator::MeasurePartials(double& fittedF1) {
 // string fitted to all of them, while one lies more than 1 % from it (a real
 // string's partials stray by a few cents). False, and found_ left as it is,
 // when fewer than three agree.
-bool FineEstimator::KeepStiffString() {
+bool WindowEstimator::KeepStiffString() {
     constexpr double kMostStray = 0.01;
     while (foundCount_ >= 3) {
         const std::optional<StiffStringFit> fit = FitStiffString(found_.data(), foundCount_);

@@ -29,17 +29,27 @@ constexpr double kUnisonCents = 0.15;
 }  // namespace
 
 std::optional<FineReading> FineEstimator::Reading() const {
+    std::optional<FineReading> reading = Combine(main_);
+    if (!reading && shortToo_) {
+        reading = Combine(short_);
+    }
+    return reading;
+}
+
+std::optional<FineReading> FineEstimator::Combine(const Track& track) const {
+    const int windowBlocks = track.plan.windowBlocks;
+    const std::array<WindowEstimate, kMaxEstimates>& estimates = track.estimates;
     // The fundamental as measured, where at least three windows saw it; else
     // where the partials put it.
     int measured = 0;
-    for (int i = 0; i < count_; ++i) {
-        measured += estimates_[i].fromPartials ? 0 : 1;
+    for (int i = 0; i < track.count; ++i) {
+        measured += estimates[i].fromPartials ? 0 : 1;
     }
     const bool fromPartials = measured < 3;
     int count = 0;
-    for (int i = 0; i < count_; ++i) {
-        if (estimates_[i].fromPartials == fromPartials) {
-            chosen_[count++] = estimates_[i];
+    for (int i = 0; i < track.count; ++i) {
+        if (estimates[i].fromPartials == fromPartials) {
+            chosen_[count++] = estimates[i];
         }
     }
     if (count < 3) {
@@ -71,9 +81,8 @@ std::optional<FineReading> FineEstimator::Reading() const {
     // weights of a Hann window over the span times the partial's amplitude.
     // That slope is the mean of the estimates weighted by a tent that
     // peaks at the fit's centre of time: Σ_{j ≥ i} A_j (t_j − t̄).
-    const double spanBegin = chosen_[0].centreBlocks - 0.5 * plan_.windowBlocks;
-    const double spanLength =
-        chosen_[count - 1].centreBlocks + 0.5 * plan_.windowBlocks - spanBegin;
+    const double spanBegin = chosen_[0].centreBlocks - 0.5 * windowBlocks;
+    const double spanLength = chosen_[count - 1].centreBlocks + 0.5 * windowBlocks - spanBegin;
     double weightSum = 0.0;
     double timeSum = 0.0;
     for (int i = 0; i < count; ++i) {
@@ -115,8 +124,8 @@ std::optional<FineReading> FineEstimator::Reading() const {
     // amplitude, and B fitted to them.
     if (piano_) {
         for (int n = 1; n <= kMaxPartials; ++n) {
-            if (partialWeight_[n] > 0.0) {
-                r.partials[r.partialCount++] = {n, partialSum_[n] / partialWeight_[n]};
+            if (track.partialWeight[n] > 0.0) {
+                r.partials[r.partialCount++] = {n, track.partialSum[n] / track.partialWeight[n]};
             }
         }
         if (r.partialCount >= 3) {
@@ -143,13 +152,13 @@ std::optional<FineReading> FineEstimator::Reading() const {
     }
     spread /= kernelSum;
     noise /= kernelSum;
-    const double independent = std::max(1.0, spanLength / plan_.windowBlocks);
+    const double independent = std::max(1.0, spanLength / windowBlocks);
     const double wander = std::max(0.0, spread - noise);
     const double model = fromPartials ? kModelCents : 0.0;
     // A pure tone is no unison of strings: it has no partials.
     const double unison = r.partialCount >= 2 ? kUnisonCents : 0.0;
     r.uncertaintyCents = std::sqrt(wander + noise / independent + model * model + unison * unison);
-    r.seconds = static_cast<double>(lastUsed_ - firstUsed_ + 1) * kBlockSeconds;
+    r.seconds = static_cast<double>(track.lastUsed - track.firstUsed + 1) * kBlockSeconds;
     r.final = !following_;
     r.fromPartials = fromPartials;
     return r;

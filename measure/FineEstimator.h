@@ -101,34 +101,50 @@ class FineEstimator {
     // is a fragment, not the note.
     static constexpr double kOutlierCents = 20.0;
 
+    // The windows of one length taken over the note, and what they found.
+    struct Track {
+        WindowPlan plan;
+        long long nextWindowEnd = 0;
+        std::array<WindowEstimate, kMaxEstimates> estimates{};
+        int count = 0;
+        // Per partial 1 to 16 over the windows: Σ amplitude·frequency and Σ amplitude.
+        std::array<double, kMaxPartials + 1> partialSum{};
+        std::array<double, kMaxPartials + 1> partialWeight{};
+        long long firstUsed = -1;     // first block of the first estimate's window
+        long long lastUsed = -1;      // last block of the last estimate's window
+        double strongest = 0.0;       // the partial's greatest power so far
+        double loudestPartial = 0.0;  // the strongest partial's greatest power (piano)
+        int weakInARow = 0;           // consecutive windows where the partial was lost
+
+        void Clear();
+    };
+    enum class Take { None, Estimate, Weak };
+
     void End();
-    bool Usable(const WindowEstimate& e, double followed);
+    Take TakeWindow(Track& track);
+    bool Usable(Track& track, const WindowEstimate& e, double followed);
+    std::optional<FineReading> Combine(const Track& track) const;
 
     BlockHistory history_;
     WindowEstimator window_;
 
-    // The note followed: its windows, and where the next one ends.
     bool piano_ = false;
-    WindowPlan plan_;
-    long long nextWindowEnd_ = 0;
-
-    std::array<WindowEstimate, kMaxEstimates> estimates_{};
+    double referenceHz_ = 0.0;
+    double priorB_ = 0.0;
+    // The note's own windows. A piano key whose windows last seconds also
+    // keeps half-second ones, which give its reading when the note stops
+    // before three long windows are in.
+    Track main_;
+    Track short_;
+    bool shortToo_ = false;
     mutable std::array<WindowEstimate, kMaxEstimates> sorted_{};
     mutable std::array<WindowEstimate, kMaxEstimates> chosen_{};
-    int count_ = 0;
-
-    // Per partial 1 to 16 over the windows: Σ amplitude·frequency and Σ amplitude.
-    std::array<double, kMaxPartials + 1> partialSum_{};
-    std::array<double, kMaxPartials + 1> partialWeight_{};
 
     bool following_ = false;
-    double referenceHz_ = 0.0;
-    long long firstUsed_ = -1;     // first block of the first estimate's window
-    long long lastUsed_ = -1;      // last block of the last estimate's window
-    double strongest_ = 0.0;       // the partial's greatest power so far
-    double loudestPartial_ = 0.0;  // the strongest partial's greatest power (piano)
-    int loudest_ = 0;              // the loudest block's peak level so far
-    int weakInARow_ = 0;           // consecutive windows where the partial was lost
+    int loudest_ = 0;  // the loudest block's peak level so far
+    // The peak levels of the blocks before this one, by block number.
+    static constexpr int kRecentBlocks = 4;
+    std::array<int, kRecentBlocks> recentLevels_{};
 };
 
 // The tooltip text of the measured display, e.g. "Mesure fine : 82,537 Hz,

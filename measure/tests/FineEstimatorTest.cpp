@@ -294,6 +294,59 @@ INSTANTIATE_TEST_SUITE_P(Keys, FinePianoKey,
                              return name;
                          });
 
+// A bass key's windows last seconds, but a tuner may stop the string long
+// before: the reading then comes from half-second windows, and says how sure
+// it is.
+struct StoppedCase {
+    // cppcheck-suppress unusedStructMember ; the test's name, read by the name generator
+    const char* name;
+    int midiNote;
+    bool stiffString;  // a synthetic piano note; otherwise a pure tone
+    double seconds;    // of sound after the strike
+    double tau;        // the pure tone's decay, 0 for a steady one
+    double withinCents;
+};
+
+class StoppedBassKey : public ::testing::TestWithParam<StoppedCase> {};
+
+TEST_P(StoppedBassKey, StillGivesAFinalReading) {
+    const StoppedCase c = GetParam();
+    std::vector<std::uint8_t> samples;
+    double truth = 0.0;
+    if (c.stiffString) {
+        testing::StiffStringTone tone = PianoTone(c.midiNote, 90.0, 11);
+        tone.seconds = c.seconds;
+        const testing::StiffStringSound sound = testing::SynthesiseStiffString(tone);
+        samples = sound.samples;
+        truth = sound.truthHz;
+    } else {
+        // 7 cents sharp of the key.
+        truth = EqualTemperedHz(c.midiNote) * std::exp2(7.0 / 1200.0);
+        samples = Tone(truth, c.seconds, c.tau, 0.43, 60.0, 5);
+    }
+    const std::optional<FineReading> fine = PianoFineOf(samples, c.midiNote);
+    ASSERT_TRUE(fine) << "no reading";
+    EXPECT_TRUE(fine->final);
+    const double error = Cents(fine->frequencyHz, truth);
+    EXPECT_NEAR(error, 0.0, c.withinCents) << fine->frequencyHz << " Hz for " << truth;
+    EXPECT_LE(std::abs(error), 2.0 * fine->uncertaintyCents);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, StoppedBassKey,
+    ::testing::Values(StoppedCase{"A0_stopped", 21, true, 1.5, 0.0, 1.0},
+                      StoppedCase{"C1_stopped", 24, true, 1.5, 0.0, 1.0},
+                      StoppedCase{"Fs1_stopped", 30, true, 1.5, 0.0, 1.0},
+                      StoppedCase{"A1_stopped", 33, true, 1.5, 0.0, 1.0},
+                      StoppedCase{"Ds2_stopped", 39, true, 1.5, 0.0, 1.0},
+                      StoppedCase{"G2_stopped", 43, true, 1.5, 0.0, 1.0},
+                      StoppedCase{"A0_steady_tone", 21, false, 1.5, 0.0, 0.05},
+                      StoppedCase{"E1_steady_tone", 28, false, 1.5, 0.0, 0.05},
+                      StoppedCase{"D2_steady_tone", 38, false, 1.5, 0.0, 0.05},
+                      StoppedCase{"A0_decaying_tone", 21, false, 4.0, 1.5, 0.05},
+                      StoppedCase{"As1_decaying_tone", 34, false, 4.0, 1.5, 0.05}),
+    [](const ::testing::TestParamInfo<StoppedCase>& info) { return info.param.name; });
+
 TEST(FineEstimator, APianoKeysLostBlockIsNotBridged) {
     // A1's windows are four seconds long: a block lost inside one shifts the
     // phase of what follows by 0.9 of a turn.

@@ -16,16 +16,6 @@ namespace {
 
 constexpr double kBlockSeconds = static_cast<double>(kFrameLength) / kSampleRate;
 
-// How far a real piano's fundamental strays from where an ideal stiff string
-// with its partials 2 to 16 would put it (wound strings, the soundboard):
-// 0.3 to 4 cents.
-constexpr double kModelCents = 2.0;
-
-// The strings of a piano's unison beat more slowly than a note lasts: the
-// pitch heard then lies up to a few tenths of a cent from their mean, and no
-// spread over the note shows it.
-constexpr double kUnisonCents = 0.15;
-
 }  // namespace
 
 std::optional<FineReading> FineEstimator::Reading() const {

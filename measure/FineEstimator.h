@@ -96,6 +96,13 @@ class FineEstimator {
     // Once there are three estimates: provisional while following, then final.
     std::optional<FineReading> Reading() const;
 
+    // True once the note's own windows give the reading, not the half-second
+    // ones that a bass key keeps beside its long ones.
+    bool OwnWindowsRead() const { return main_.count >= 3; }
+
+    // The blocks since Start, for other windows over the same note.
+    const BlockHistory& History() const { return history_; }
+
   private:
     // An estimate this far from the one before, or from the weighted median,
     // is a fragment, not the note.

@@ -6,21 +6,14 @@
 
 namespace harmolune {
 
-namespace {
-
-// Bins around the peak that belong to it (the Hann main lobe is 2 bins wide
-// each side, and a decaying note widens it).
-constexpr int kPeakHalfWidth = 6;
-
-}  // namespace
-
 PeakSearch::PeakSearch(int mostBins)
     : power_(static_cast<std::size_t>(mostBins)), scratch_(static_cast<std::size_t>(mostBins)) {}
 
-void PeakSearch::SetWindow(int bins, double binHz, int noiseReach) {
+void PeakSearch::SetWindow(int bins, double binHz, int noiseReach, int peakHalfWidth) {
     bins_ = bins;
     binHz_ = binHz;
     noiseReach_ = noiseReach;
+    peakHalfWidth_ = peakHalfWidth;
 }
 
 double PeakSearch::MedianOf(int count) {
@@ -35,7 +28,7 @@ double PeakSearch::NoiseAround(int peak) {
     int noiseBins = 0;
     for (int k = std::max(1, peak - noiseReach_); k <= std::min(bins_ - 1, peak + noiseReach_);
          ++k) {
-        if (std::abs(k - peak) > kPeakHalfWidth) {
+        if (std::abs(k - peak) > peakHalfWidth_) {
             scratch_[static_cast<std::size_t>(noiseBins++)] = power_[static_cast<std::size_t>(k)];
         }
     }

@@ -23,8 +23,14 @@ class PeakSearch {
     explicit PeakSearch(int mostBins);
 
     // The window searched next: `bins` bins of binHz hertz; the noise of a
-    // partial is taken noiseReach bins each side of it.
-    void SetWindow(int bins, double binHz, int noiseReach);
+    // partial is taken noiseReach bins each side of it, leaving out the
+    // peakHalfWidth bins each side that belong to the peak.
+    void SetWindow(int bins, double binHz, int noiseReach, int peakHalfWidth = kPeakHalfWidth);
+
+    // Bins each side of a peak that belong to it in a window of half a second
+    // or more: the Hann main lobe is 2 bins wide each side, and a decaying
+    // note widens it.
+    static constexpr int kPeakHalfWidth = 6;
 
     // |X|² by bin, for the window's transform to fill.
     double* Power() { return power_.data(); }
@@ -59,6 +65,7 @@ class PeakSearch {
     int bins_ = 0;
     double binHz_ = 1.0;
     int noiseReach_ = 32;
+    int peakHalfWidth_ = kPeakHalfWidth;
 };
 
 }  // namespace harmolune

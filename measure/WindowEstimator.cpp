@@ -20,6 +20,12 @@ constexpr double kCentsPerRatio = 1200.0 / std::numbers::ln2;  // cents per unit
 constexpr double kMinSignalToNoise = 1e3;
 constexpr double kMaxFall = 1e-4;
 
+// The fewest bins between a piano's partials that leave room for the noise
+// around each of them; every window of the note's own plan has 50 or more.
+constexpr double kFewestBinsBetweenPartials = 40.0;
+// The main lobe of a Hann window over a block or two.
+constexpr int kShortPeakHalfWidth = 3;
+
 // How far the noise of a note that is not a piano key is looked for on each
 // side of its band.
 constexpr int kMinNoiseReach = 32;
@@ -34,8 +40,17 @@ void WindowEstimator::SetNote(double referenceHz, bool pianoKey, int windowBlock
     windowBlocks_ = windowBlocks;
     priorB_ = priorB;
     spectrum_.SetBlocks(windowBlocks);
-    noiseReach_ = NoiseReach(referenceHz, spectrum_.BinHz());
-    peaks_.SetWindow(spectrum_.Bins(), spectrum_.BinHz(), noiseReach_);
+    // Windows of a block or two leave a low note's partials a few bins
+    // apart: the noise is taken midway between them, beside a main lobe that
+    // no decay widens.
+    const double between = referenceHz / spectrum_.BinHz();
+    if (between < kFewestBinsBetweenPartials && 0.5 * between > kShortPeakHalfWidth + 0.5) {
+        noiseReach_ = static_cast<int>(0.5 * between);
+        peaks_.SetWindow(spectrum_.Bins(), spectrum_.BinHz(), noiseReach_, kShortPeakHalfWidth);
+    } else {
+        noiseReach_ = NoiseReach(referenceHz, spectrum_.BinHz());
+        peaks_.SetWindow(spectrum_.Bins(), spectrum_.BinHz(), noiseReach_);
+    }
 }
 
 bool WindowEstimator::Estimate(const BlockHistory& history, long long firstBlock,
@@ -88,7 +103,10 @@ bool WindowEstimator::EstimatePiano(WindowEstimate& out, double& followed, int l
     } else {
         fundamental = peaks_.FindPartial(lowest * kBinHz, highest * kBinHz, kMinSignalToNoise);
     }
-    if (!fundamental) {
+    // Where the fundamental stays in the noise, or is something else that
+    // its partials do not agree with (the hum, in a window too short to
+    // tell them apart), three or more partials place it.
+    const auto placeByPartials = [&] {
         if (partials < 3) {
             return false;
         }
@@ -99,8 +117,12 @@ bool WindowEstimator::EstimatePiano(WindowEstimate& out, double& followed, int l
         out.frequencyHz = fittedF1;
         out.power = loudest;
         out.fromPartials = true;
+        out.noiseCents = 0.0;
         followed = loudest;
         return true;
+    };
+    if (!fundamental) {
+        return placeByPartials();
     }
     const double omega = spectrum_.Refine(kTwoPi * fundamental->frequencyHz / kSampleRate);
     out.frequencyHz = omega * kSampleRate / kTwoPi;
@@ -125,6 +147,8 @@ bool WindowEstimator::EstimatePiano(WindowEstimate& out, double& followed, int l
         ++foundCount_;
         if (!KeepStiffString()) {
             foundCount_ = 0;
+        } else if (found_[0].number != 1) {
+            return placeByPartials();
         }
     }
     if (foundCount_ == 0) {

@@ -15,6 +15,16 @@
 
 namespace harmolune {
 
+// How far a real piano's fundamental strays from where an ideal stiff string
+// with its partials 2 to 16 would put it (wound strings, the soundboard):
+// 0.3 to 4 cents.
+inline constexpr double kModelCents = 2.0;
+
+// The strings of a piano's unison beat more slowly than a note lasts: the
+// pitch heard then lies up to a few tenths of a cent from their mean, and no
+// spread over the note shows it.
+inline constexpr double kUnisonCents = 0.15;
+
 struct WindowEstimate {
     double frequencyHz = 0.0;
     double power = 0.0;         // of the partial's top bin

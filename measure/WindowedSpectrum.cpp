@@ -15,13 +15,12 @@ namespace {
 constexpr int kNewtonSteps = 3;
 constexpr int kPhasorRun = 512;  // samples between exact evaluations of the phasor
 
-// FFTW's planner is not thread-safe; executing a plan is.
+}  // namespace
+
 std::mutex& PlannerLock() {
     static std::mutex lock;
     return lock;
 }
-
-}  // namespace
 
 BlockHistory::BlockHistory() : samples_(new double[kMaxWindowBlocks * kFrameLength]) {}
 

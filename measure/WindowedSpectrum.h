@@ -8,11 +8,16 @@
 
 #include <array>
 #include <memory>
+#include <mutex>
 
 #include "core/Block.h"
 #include "measure/PianoPlan.h"
 
 namespace harmolune {
+
+// FFTW's planner is not thread-safe; executing a plan is. Plans are made and
+// destroyed under this lock.
+std::mutex& PlannerLock();
 
 // The last kMaxWindowBlocks blocks of a note, centred on 0 (128 taken off),
 // with the count of blocks since the start, lost ones included.

@@ -334,12 +334,12 @@ TEST_P(StoppedBassKey, StillGivesAFinalReading) {
 
 INSTANTIATE_TEST_SUITE_P(
     Keys, StoppedBassKey,
-    ::testing::Values(StoppedCase{"A0_stopped", 21, true, 1.5, 0.0, 1.0},
-                      StoppedCase{"C1_stopped", 24, true, 1.5, 0.0, 1.0},
-                      StoppedCase{"Fs1_stopped", 30, true, 1.5, 0.0, 1.0},
-                      StoppedCase{"A1_stopped", 33, true, 1.5, 0.0, 1.0},
-                      StoppedCase{"Ds2_stopped", 39, true, 1.5, 0.0, 1.0},
-                      StoppedCase{"G2_stopped", 43, true, 1.5, 0.0, 1.0},
+    ::testing::Values(StoppedCase{"A0_stopped", 21, true, 1.5, 0.0, 2.0},
+                      StoppedCase{"C1_stopped", 24, true, 1.5, 0.0, 2.0},
+                      StoppedCase{"Fs1_stopped", 30, true, 1.5, 0.0, 2.0},
+                      StoppedCase{"A1_stopped", 33, true, 1.5, 0.0, 2.0},
+                      StoppedCase{"Ds2_stopped", 39, true, 1.5, 0.0, 2.0},
+                      StoppedCase{"G2_stopped", 43, true, 1.5, 0.0, 2.0},
                       StoppedCase{"A0_steady_tone", 21, false, 1.5, 0.0, 0.05},
                       StoppedCase{"E1_steady_tone", 28, false, 1.5, 0.0, 0.05},
                       StoppedCase{"D2_steady_tone", 38, false, 1.5, 0.0, 0.05},

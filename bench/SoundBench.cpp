@@ -457,11 +457,11 @@ void HeldNoteUnderLoad() {
         std::this_thread::sleep_for(3s);
         playing = !synth.Corked();
     }
+    synth.Send(midi::NoteOff(69));
     // The server's word of an underflow reaches the stream's thread a moment
     // later, and later still when that thread is the one held up.
     std::this_thread::sleep_for(500ms);
     const int underflows = synth.Underflows() - before;
-    synth.Send(midi::NoteOff(69));
     tone.CloseMidiOutput();
     std::printf(
         "held La 4, 3 s under two busy loops: %d underflows (pieces of the tone missing)%s\n",

@@ -41,16 +41,17 @@ first=yes
 for server in ${HARMOLUNE_SOUND_SERVERS:-pulseaudio pipewire}; do
   echo "=== tests against a private $server server"
   start_sound_server "$server"
-  log=ctest-output-$server.log
   sound_log=ctest-output-$server-sound.log
-  : >"$log"
+  logs=("$sound_log")
   : >"$sound_log"
   if [[ -n "$first" ]]; then
-    run_ctest "$log" "$@" -LE sound
+    logs+=("ctest-output-$server.log")
+    : >"${logs[1]}"
+    run_ctest "${logs[1]}" "$@" -LE sound
   fi
   run_ctest "$sound_log" --repeat until-pass:2 "$@" -L sound
   stop_sound_server
-  retried+=$(failed_tries "$log" "$sound_log" | sort -u | sed "s/.*/  & ($server)/")$'\n'
+  retried+=$(failed_tries "${logs[@]}" | sort -u | sed "s/.*/  & ($server)/")$'\n'
   retried_sound+=$(failed_tries "$sound_log" | sort -u)$'\n'
   first=
 done

@@ -18,6 +18,9 @@
 //     taken back by the latency the server reports, the figure is what a
 //     desktop with no other low-latency client would hear, within a few ms.
 //     (--latency: these alone; the script runs them against PipeWire too.)
+//   - A held note under load (--held-note): La 4 held for 3 s while two busy
+//     loops keep both cores busy, and the pieces of the tone the server found
+//     missing meanwhile (underflows), 0 when the stream kept up.
 //   - First clicks (--first-clicks SOUNDFONT): click to sound, as above, of
 //     the first piano key and the first guitar string after start-up, with
 //     the synthesiser made anew each time.
@@ -437,6 +440,35 @@ void ClickToSound(const char* what, int pieceMs) {
     std::fflush(stdout);
 }
 
+void HeldNoteUnderLoad() {
+    FluidSynthOutput synth;
+    ReferenceTone tone(synth);
+    tone.OpenMidiOutput();
+    if (!synth.WaitUntilLoaded()) {
+        std::fprintf(stderr, "harmolune-sound-bench: the SoundFont did not load\n");
+        return;
+    }
+    std::this_thread::sleep_for(300ms);
+    const int before = synth.Underflows();
+    bool playing = false;
+    {
+        const BusyLoops load;
+        tone.SoundNote(0, 69);
+        std::this_thread::sleep_for(3s);
+        playing = !synth.Corked();
+    }
+    synth.Send(midi::NoteOff(69));
+    // The server's word of an underflow reaches the stream's thread a moment
+    // later, and later still when that thread is the one held up.
+    std::this_thread::sleep_for(500ms);
+    const int underflows = synth.Underflows() - before;
+    tone.CloseMidiOutput();
+    std::printf(
+        "held La 4, 3 s under two busy loops: %d underflows (pieces of the tone missing)%s\n",
+        underflows, playing ? "" : "; the stream had stopped");
+    std::fflush(stdout);
+}
+
 // The first piano key and the first guitar string after start-up, as the
 // window's first two clicks: a synthesiser made anew with soundFont each time,
 // clicked once its SoundFont is in and its stream is up. Ten starts; the
@@ -574,7 +606,8 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
-    // --cpu: the CPU figures alone; --latency: click to sound alone.
+    // --cpu: the CPU figures alone; --latency: click to sound alone;
+    // --held-note: the held note under load alone.
     const std::string only = argc == 2 ? argv[1] : "";
     if (only == "--cpu") {
         harmolune::WindowCpu();
@@ -582,6 +615,10 @@ int main(int argc, char** argv) {
     }
     if (argc == 3 && std::string(argv[1]) == "--first-clicks") {
         harmolune::FirstClicks(argv[2]);
+        return 0;
+    }
+    if (only == "--held-note") {
+        harmolune::HeldNoteUnderLoad();
         return 0;
     }
     if (only == "--latency") {
@@ -598,6 +635,7 @@ int main(int argc, char** argv) {
         const harmolune::BusyLoops load;
         harmolune::ClickToSound("two busy loops:", 1);
     }
+    harmolune::HeldNoteUnderLoad();
     harmolune::WindowCpu();
     return 0;
 }

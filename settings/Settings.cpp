@@ -117,8 +117,8 @@ bool ResolveLinks(std::string& path) {
     return false;
 }
 
-// Writes all of data to fd, then flushes it to the disk. Returns 0 or errno.
-int WriteAndSync(int fd, const std::string& data) {
+// Writes all of data to fd from where it stands. Returns 0 or errno.
+int WriteAll(int fd, const std::string& data) {
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = write(fd, data.data() + done, data.size() - done);
@@ -130,7 +130,7 @@ int WriteAndSync(int fd, const std::string& data) {
         }
         done += static_cast<std::size_t>(n);
     }
-    return fsync(fd) == 0 ? 0 : errno;
+    return 0;
 }
 
 // Through a temporary file in the same folder renamed over path, so that a
@@ -146,7 +146,10 @@ int ReplaceFile(const std::string& path, const std::string& data) {
     umask(mask);
     fchmod(fd, 0666 & ~mask);
 
-    int failure = WriteAndSync(fd, data);
+    int failure = WriteAll(fd, data);
+    if (failure == 0 && fsync(fd) != 0) {
+        failure = errno;
+    }
     if (close(fd) != 0 && failure == 0) {
         failure = errno;
     }
@@ -161,13 +164,21 @@ int ReplaceFile(const std::string& path, const std::string& data) {
 
 // Into the file itself, for a folder where no other file can be made: the
 // line is short and written in one call, so a crash is unlikely to catch it
-// halfway. Returns 0 or errno.
+// halfway. The old bytes are cut off only once the new ones are written, so
+// that a write refused at once (a full disk, a size limit) leaves the file
+// as it was. Returns 0 or errno.
 int RewriteInPlace(const std::string& path, const std::string& data) {
-    const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         return errno;
     }
-    int failure = WriteAndSync(fd, data);
+    int failure = WriteAll(fd, data);
+    if (failure == 0 && ftruncate(fd, static_cast<off_t>(data.size())) != 0) {
+        failure = errno;
+    }
+    if (failure == 0 && fsync(fd) != 0) {
+        failure = errno;
+    }
     if (close(fd) != 0 && failure == 0) {
         failure = errno;
     }

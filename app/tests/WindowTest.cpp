@@ -1,11 +1,20 @@
 // The window as a user drives it, offscreen: clicks through Qt's own
 // hit-testing, the three texts and the MIDI messages of every note, the
 // octave arrows, the octave file at start and close, the boxes, and help.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextBrowser>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "app/FlatButton.h"
 #include "testing/WindowFixture.h"
@@ -353,6 +362,105 @@ INSTANTIATE_TEST_SUITE_P(
                       StartCase{"Letters", "octave\r\n", 0}, StartCase{"Empty", "", 3},
                       StartCase{"OutOfRange", "99\r\n", 8}),
     [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
+
+// While it lives, files are opened with the rights of nobody, a user who
+// cannot read a file of mode 0000, when the tests run as root (as CI does):
+// only the effective user changes, so that root takes it back.
+class FilesAsNobody {
+  public:
+    FilesAsNobody() : wasRoot_(geteuid() == 0) {
+        if (wasRoot_) {
+            EXPECT_EQ(seteuid(kNobody), 0) << std::strerror(errno);
+        }
+    }
+    ~FilesAsNobody() {
+        if (wasRoot_) {
+            EXPECT_EQ(seteuid(0), 0) << std::strerror(errno);
+        }
+    }
+    FilesAsNobody(const FilesAsNobody&) = delete;
+    FilesAsNobody& operator=(const FilesAsNobody&) = delete;
+
+    static constexpr uid_t kNobody = 65534;
+
+  private:
+    bool wasRoot_;
+};
+
+// A file that gives octave 3 for a reason: the window starts in octave 3 and
+// says why in one line on stderr, behind the program's name. %P stands for
+// the file's path, %E for the system's words for errorCode.
+struct BadStartCase {
+    const char* name;
+    enum { kEmptyFile, kUnreadableFile, kFolder } what;
+    const char* line;
+    int errorCode;
+};
+
+void PrintTo(const BadStartCase& c, std::ostream* os) { *os << c.name; }
+
+class StartWithABadFile : public WindowTest, public ::testing::WithParamInterface<BadStartCase> {};
+
+TEST_P(StartWithABadFile, SaysWhyOnStderrBehindTheProgramsName) {
+    const BadStartCase& c = GetParam();
+    // The folder is nobody's, as a user's own folder is theirs.
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(folder.Path().c_str(), FilesAsNobody::kNobody, 0), 0);
+    }
+    switch (c.what) {
+        case BadStartCase::kEmptyFile:
+            WriteFile(settings, "");
+            break;
+        case BadStartCase::kUnreadableFile:
+            WriteFile(settings, "7\r\n");
+            ASSERT_EQ(chmod(settings.c_str(), 0), 0);
+            break;
+        case BadStartCase::kFolder:
+            std::filesystem::create_directory(settings);
+            break;
+    }
+    std::string expected = c.line;
+    for (std::size_t at = 0; (at = expected.find('%', at)) != std::string::npos;) {
+        const std::string with = expected[at + 1] == 'P' ? settings : std::strerror(c.errorCode);
+        expected.replace(at, 2, with);
+        at += with.size();
+    }
+
+    window = std::make_unique<MainWindow>(midi, capture, settings);
+    ::testing::internal::CaptureStderr();
+    bool started = false;
+    {
+        const FilesAsNobody nobody;
+        started = window->StartUp();
+    }
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(started);
+    // Qt may add lines of its own about the offscreen platform.
+    std::vector<std::string> ours;
+    std::istringstream in(err);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("harmolune", 0) == 0) {
+            ours.push_back(line);
+        }
+    }
+    EXPECT_EQ(ours, std::vector<std::string>{expected}) << err;
+    EXPECT_EQ(C().octaveSelector->value(), 3);
+    EXPECT_EQ(C().octaveReadOut->text(), "3");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Window, StartWithABadFile,
+    ::testing::Values(BadStartCase{"Empty", BadStartCase::kEmptyFile,
+                                   "harmolune: %P est vide ; octave 3 par défaut.", 0},
+                      BadStartCase{"Unreadable", BadStartCase::kUnreadableFile,
+                                   "harmolune: %P : %E ; octave 3 par défaut.", EACCES},
+                      BadStartCase{"AFolderInPlaceOfTheFile", BadStartCase::kFolder,
+                                   "harmolune: %P : %E ; octave 3 par défaut. "
+                                   "L'octave n'a pas pu être enregistrée dans « %P » : %E",
+                                   EISDIR}),
+    [](const ::testing::TestParamInfo<BadStartCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(WindowTest, TypingIntoTheReadOutChangesNothingSaved) {
     const std::string seven = "7\r\n";

@@ -1,18 +1,25 @@
 // The octave file on real files in a temporary folder: what a first line
 // gives, creation on first start, the save's exact bytes, the fallback
 // folder, links, and files that are empty, huge, unreadable or unwritable.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "settings/Settings.h"
 #include "testing/Files.h"
@@ -73,22 +80,6 @@ TEST(Settings, FirstStartCreatesTheFileWithThree) {
     EXPECT_EQ(ReadFile(dir.File()), "3\r\n");
 }
 
-TEST(Settings, ZeroByteFileStartsInThreeAndSaysSo) {
-    TempDir dir;
-    WriteFile(dir.File(), "");
-    const LoadedOctave loaded = LoadOctave(dir.File());
-    EXPECT_EQ(loaded.octave, 3);
-    EXPECT_NE(loaded.note, "");
-}
-
-TEST(Settings, AFolderInPlaceOfTheFileStartsInThree) {
-    TempDir dir;
-    fs::create_directory(dir.File());
-    const LoadedOctave loaded = LoadOctave(dir.File());
-    EXPECT_EQ(loaded.octave, 3);
-    EXPECT_NE(loaded.note, "");
-}
-
 struct SaveCase {
     int octave;
     const char* bytes;
@@ -146,6 +137,12 @@ TEST(Settings, SaveCreatesMissingFolders) {
     EXPECT_EQ(ReadFile(path), "1\r\n");
 }
 
+// What a failed save says: a French sentence naming the file, then the
+// system's own words for error on a line of their own.
+std::string FrenchSaveError(const std::string& path, int error) {
+    return "L'octave n'a pas pu être enregistrée dans « " + path + " » :\n" + std::strerror(error);
+}
+
 TEST(Settings, FailedSaveExplainsItselfInFrench) {
     TempDir dir;
     WriteFile(dir.File("plain-file"), "x");
@@ -153,8 +150,7 @@ TEST(Settings, FailedSaveExplainsItselfInFrench) {
     const std::string path = dir.File("plain-file") + "/Harmolune.ini";
     std::string error;
     EXPECT_FALSE(SaveOctave(path, 4, error));
-    EXPECT_EQ(error.rfind("L'octave n'a pas pu être enregistrée dans « " + path + " » :\n", 0), 0U)
-        << error;
+    EXPECT_EQ(error, FrenchSaveError(path, ENOTDIR));
 }
 
 ino_t Inode(const std::string& path) {
@@ -163,27 +159,91 @@ ino_t Inode(const std::string& path) {
     return st.st_ino;
 }
 
-// Runs fn as a user without root's rights, who may not write into a folder of
-// mode 0555: in a child that becomes nobody when the tests run as root, as
-// they may, directly otherwise. Returns fn's result, or -1.
-int AsAnOrdinaryUser(const std::function<int()>& fn) {
-    if (geteuid() != 0) {
-        return fn();
+// The names in a folder, sorted.
+std::vector<std::string> FilesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
     }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Runs fn in a child process, so that it may change what the test process
+// must keep (its user, its limits, its signals), and gives back what fn
+// returned: empty when all went well, what went wrong otherwise. The text
+// comes back through a pipe; a child that dies says how.
+std::string InAChild(const std::function<std::string()>& fn) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return std::string("pipe: ") + std::strerror(errno);
+    }
+    std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0) {
-        constexpr uid_t kNobody = 65534;
-        if (setgid(kNobody) != 0 || setuid(kNobody) != 0) {
-            _exit(100);
+        close(fds[0]);
+        const std::string failure = fn();
+        std::size_t done = 0;
+        while (done < failure.size()) {
+            const ssize_t n = write(fds[1], failure.data() + done, failure.size() - done);
+            if (n <= 0) {
+                break;
+            }
+            done += static_cast<std::size_t>(n);
         }
-        std::fflush(nullptr);
-        _exit(fn());
+        _exit(failure.empty() ? 0 : 1);
     }
+    close(fds[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n = 0; (n = read(fds[0], buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fds[0]);
     int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
-        return -1;
+    if (child < 0 || waitpid(child, &status, 0) != child) {
+        return text + " (the child could not be started or waited for)";
     }
-    return WEXITSTATUS(status);
+    if (!WIFEXITED(status)) {
+        return text + " (the child died of signal " + std::to_string(WTERMSIG(status)) + ")";
+    }
+    if (WEXITSTATUS(status) != 0 && text.empty()) {
+        return "the child exited with status " + std::to_string(WEXITSTATUS(status));
+    }
+    return text;
+}
+
+constexpr uid_t kNobody = 65534;
+
+// Runs fn in a child as a user without root's rights, who may not write into
+// a folder of mode 0555 nor read a file of mode 0000: nobody, with no
+// supplementary group, when the tests run as root, as CI does; the user the
+// tests run as otherwise.
+std::string AsAnOrdinaryUser(const std::function<std::string()>& fn) {
+    return InAChild([&fn]() -> std::string {
+        if (geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+            return std::string("could not become nobody: ") + std::strerror(errno);
+        }
+        if (geteuid() == 0) {
+            return "still root";
+        }
+        return fn();
+    });
+}
+
+// Lets the ordinary user of AsAnOrdinaryUser write into dir, which a test
+// running as root made.
+void GiveToTheOrdinaryUser(const fs::path& dir) {
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(dir.c_str(), kNobody, kNobody), 0) << std::strerror(errno);
+    }
 }
 
 // Where the folder cannot be written, no temporary file can be made beside
@@ -194,16 +254,12 @@ TEST(Settings, AWritableFileInAReadOnlyFolderIsRewrittenInPlace) {
     const ino_t before = Inode(dir.File());
     chmod(dir.File().c_str(), 0666);
     chmod(dir.Path().c_str(), 0555);
-    const int saved = AsAnOrdinaryUser([&] {
+    const std::string failure = AsAnOrdinaryUser([&]() -> std::string {
         std::string error;
-        if (!SaveOctave(dir.File(), 7, error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            return 1;
-        }
-        return 0;
+        return SaveOctave(dir.File(), 7, error) ? "" : error;
     });
     chmod(dir.Path().c_str(), 0755);
-    EXPECT_EQ(saved, 0);
+    EXPECT_EQ(failure, "");
     EXPECT_EQ(ReadFile(dir.File()), "7\r\n");
     EXPECT_EQ(Inode(dir.File()), before);
     EXPECT_EQ(LoadOctave(dir.File()).octave, 7);
@@ -214,26 +270,186 @@ TEST(Settings, AReadOnlyFileInAReadOnlyFolderFailsInFrenchThenTheSystemsWords) {
     WriteFile(dir.File(), "2\r\n");
     chmod(dir.File().c_str(), 0444);
     chmod(dir.Path().c_str(), 0555);
-    const std::string expectedFirstLine =
-        "L'octave n'a pas pu être enregistrée dans « " + dir.File() + " » :\n";
-    const int result = AsAnOrdinaryUser([&] {
+    const std::string failure = AsAnOrdinaryUser([&]() -> std::string {
         std::string error;
         if (SaveOctave(dir.File(), 7, error)) {
-            return 1;
+            return "the save said it succeeded";
         }
         // The second line is strerror's, in whatever language it speaks.
-        const bool twoLines = error.rfind(expectedFirstLine, 0) == 0 &&
-                              error.size() > expectedFirstLine.size() &&
-                              error.find('\n', expectedFirstLine.size()) == std::string::npos;
-        if (!twoLines) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-        }
-        return twoLines ? 0 : 2;
+        const std::string expected = FrenchSaveError(dir.File(), EACCES);
+        return error == expected ? "" : "said:\n" + error + "\ninstead of:\n" + expected;
     });
     chmod(dir.Path().c_str(), 0755);
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(failure, "");
     EXPECT_EQ(ReadFile(dir.File()), "2\r\n");
 }
+
+// A folder of the executable that its user cannot write to, as after an
+// install: a file there is used only when that user can read it, otherwise
+// the file goes to the config folder. Run as root, the folder would be
+// writable and the case would never be reached.
+struct ReadOnlyFolderCase {
+    const char* name;
+    int fileMode;  // -1: no file at all
+    bool beside;   // the file beside the executable, else the config folder's
+};
+
+void PrintTo(const ReadOnlyFolderCase& c, std::ostream* os) { *os << c.name; }
+
+class ReadOnlyFolder : public ::testing::TestWithParam<ReadOnlyFolderCase> {};
+
+TEST_P(ReadOnlyFolder, KeepsTheFileBesideOnlyWhenItCanBeRead) {
+    const ReadOnlyFolderCase& c = GetParam();
+    TempDir dir;
+    if (c.fileMode >= 0) {
+        WriteFile(dir.File(), "7\r\n");
+        chmod(dir.File().c_str(), static_cast<mode_t>(c.fileMode));
+    }
+    chmod(dir.Path().c_str(), 0555);
+    const std::string expected = c.beside ? dir.File() : "/xdg/harmolune/Harmolune.ini";
+    const std::string failure = AsAnOrdinaryUser([&]() -> std::string {
+        if (access(dir.Path().c_str(), W_OK) == 0) {
+            return "the folder is writable: the case is not what it means to be";
+        }
+        const std::string path = SettingsPath(dir.Path().string(), "/xdg", "/home/u");
+        return path == expected ? "" : "chose " + path + " instead of " + expected;
+    });
+    chmod(dir.Path().c_str(), 0755);
+    EXPECT_EQ(failure, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, ReadOnlyFolder,
+    ::testing::Values(ReadOnlyFolderCase{"AReadableFileIsUsedThere", 0644, true},
+                      ReadOnlyFolderCase{"AnUnreadableFileIsNot", 0, false},
+                      ReadOnlyFolderCase{"WithoutAFileTheConfigFolderIsUsed", -1, false}),
+    [](const ::testing::TestParamInfo<ReadOnlyFolderCase>& info) {
+        return std::string(info.param.name);
+    });
+
+// A file that cannot be read or makes no sense gives octave 3 and one line
+// for stderr, the same whoever runs the program. %P stands for the file's
+// path, %E for the system's words for errorCode.
+struct BadFileCase {
+    const char* name;
+    enum { kEmptyFile, kUnreadableFile, kFolder } what;
+    mode_t folderMode;
+    const char* note;
+    int errorCode;
+};
+
+void PrintTo(const BadFileCase& c, std::ostream* os) { *os << c.name; }
+
+class BadFile : public ::testing::TestWithParam<BadFileCase> {};
+
+std::string Filled(std::string text, const std::string& path, int errorCode) {
+    for (std::size_t at = 0; (at = text.find('%', at)) != std::string::npos;) {
+        const std::string with = text[at + 1] == 'P' ? path : std::strerror(errorCode);
+        text.replace(at, 2, with);
+        at += with.size();
+    }
+    return text;
+}
+
+TEST_P(BadFile, StartsInThreeAndSaysWhyInOneFrenchLine) {
+    const BadFileCase& c = GetParam();
+    TempDir dir;
+    GiveToTheOrdinaryUser(dir.Path());
+    switch (c.what) {
+        case BadFileCase::kEmptyFile:
+            WriteFile(dir.File(), "");
+            break;
+        case BadFileCase::kUnreadableFile:
+            WriteFile(dir.File(), "7\r\n");
+            chmod(dir.File().c_str(), 0);
+            break;
+        case BadFileCase::kFolder:
+            fs::create_directory(dir.File());
+            break;
+    }
+    chmod(dir.Path().c_str(), c.folderMode);
+    const std::string expected = Filled(c.note, dir.File(), c.errorCode);
+    const std::string failure = AsAnOrdinaryUser([&]() -> std::string {
+        const LoadedOctave loaded = LoadOctave(dir.File());
+        if (loaded.octave != 3) {
+            return "octave " + std::to_string(loaded.octave);
+        }
+        return loaded.note == expected ? ""
+                                       : "said:\n" + loaded.note + "\ninstead of:\n" + expected;
+    });
+    chmod(dir.Path().c_str(), 0755);
+    EXPECT_EQ(failure, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, BadFile,
+    ::testing::Values(BadFileCase{"ZeroBytes", BadFileCase::kEmptyFile, 0755,
+                                  "%P est vide ; octave 3 par défaut.", 0},
+                      BadFileCase{"Unreadable", BadFileCase::kUnreadableFile, 0755,
+                                  "%P : %E ; octave 3 par défaut.", EACCES},
+                      // Neither read nor replaced: both reasons, on the same line.
+                      BadFileCase{"UnreadableInAReadOnlyFolder", BadFileCase::kUnreadableFile, 0555,
+                                  "%P : %E ; octave 3 par défaut. "
+                                  "L'octave n'a pas pu être enregistrée dans « %P » : %E",
+                                  EACCES},
+                      BadFileCase{"AFolderInPlaceOfTheFile", BadFileCase::kFolder, 0755,
+                                  "%P : %E ; octave 3 par défaut. "
+                                  "L'octave n'a pas pu être enregistrée dans « %P » : %E",
+                                  EISDIR}),
+    [](const ::testing::TestParamInfo<BadFileCase>& info) { return std::string(info.param.name); });
+
+// A save that cannot write its bytes, as on a full disk: in a child whose
+// files may not grow past zero bytes, write() fails with EFBIG (SIGXFSZ,
+// which would kill it, is ignored). The old file must stay as it was, and
+// nothing be left beside it.
+struct FailedWriteCase {
+    const char* name;
+    mode_t folderMode;
+    mode_t fileMode;
+};
+
+void PrintTo(const FailedWriteCase& c, std::ostream* os) { *os << c.name; }
+
+class FailedWrite : public ::testing::TestWithParam<FailedWriteCase> {};
+
+TEST_P(FailedWrite, KeepsTheOldBytesAndSaysSoInFrench) {
+    const FailedWriteCase& c = GetParam();
+    TempDir dir;
+    GiveToTheOrdinaryUser(dir.Path());
+    const std::string old = "5\r\nkept as it was\r\n";
+    WriteFile(dir.File(), old);
+    chmod(dir.File().c_str(), c.fileMode);
+    chmod(dir.Path().c_str(), c.folderMode);
+    const std::string failure = AsAnOrdinaryUser([&]() -> std::string {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit before = limit;
+        limit.rlim_cur = 0;
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            return std::string("setrlimit: ") + std::strerror(errno);
+        }
+        std::string error;
+        const bool saved = SaveOctave(dir.File(), 7, error);
+        setrlimit(RLIMIT_FSIZE, &before);
+        if (saved) {
+            return "the save said it succeeded";
+        }
+        const std::string expected = FrenchSaveError(dir.File(), EFBIG);
+        return error == expected ? "" : "said:\n" + error + "\ninstead of:\n" + expected;
+    });
+    chmod(dir.Path().c_str(), 0755);
+    EXPECT_EQ(failure, "");
+    EXPECT_EQ(ReadFile(dir.File()), old);
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"Harmolune.ini"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, FailedWrite,
+                         ::testing::Values(FailedWriteCase{"ThroughATemporaryFile", 0755, 0644},
+                                           FailedWriteCase{"InPlaceInAReadOnlyFolder", 0555, 0666}),
+                         [](const ::testing::TestParamInfo<FailedWriteCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // A Harmolune.ini that is a link, as a user makes to keep the file with the
 // rest of their settings: the save goes to the file it names, and the link
@@ -266,14 +482,6 @@ TEST(Settings, ALinkIsWrittenThroughToTheFileItNames) {
 TEST(Settings, LivesBesideTheExecutableWhenThatFolderIsWritable) {
     TempDir dir;
     EXPECT_EQ(SettingsPath(dir.Path().string(), "/xdg", "/home/u"), dir.File());
-}
-
-TEST(Settings, UsesAReadableFileBesideTheExecutableEvenInAReadOnlyFolder) {
-    TempDir dir;
-    WriteFile(dir.File(), "7\r\n");
-    chmod(dir.Path().c_str(), 0555);
-    EXPECT_EQ(SettingsPath(dir.Path().string(), "/xdg", "/home/u"), dir.File());
-    chmod(dir.Path().c_str(), 0755);
 }
 
 // Where the package and `cmake --install` put the program. Root could write

@@ -171,16 +171,34 @@ TEST(FluidSynthOutput, AMissingSoundFontIsOneLineOnStderrAndNothingElse) {
         << err;
 }
 
+// The loudest of half a second of what the synthesiser renders now.
+int PeakOfHalfASecond(FluidSynthOutput& synth) {
+    int level = 0;
+    for (int b = 0; b < 4; ++b) {
+        const Block block = RenderBlock(synth);
+        level = std::max(level, PeakLevel({block.begin(), block.end()}));
+    }
+    return level;
+}
+
+// A message sent while the output is closed is dropped, not kept for the next
+// Open; one sent right after Open, while the SoundFont loads, is played once
+// it is in. Opening twice starts afresh, closing twice does nothing more.
 TEST(FluidSynthOutput, AnyOrderOfOpenSendAndCloseIsHarmless) {
     FluidSynthOutput synth(Offline(0.6));
     synth.Send(midi::NoteOn(60));  // before Open: dropped
     synth.Close();
     synth.Open();
+    EXPECT_EQ(PeakOfHalfASecond(synth), 0) << "a note sent before Open sounds";
     synth.Open();
     synth.Send(midi::NoteOn(60));
+    EXPECT_GT(PeakOfHalfASecond(synth), 5) << "a note sent while loading was lost";
     synth.Close();
     synth.Close();
     synth.Send(midi::NoteOn(60));  // after Close: dropped
+    synth.Open();
+    EXPECT_EQ(PeakOfHalfASecond(synth), 0) << "a note sent after Close sounds";
+    synth.Close();
 }
 
 }  // namespace

@@ -20,9 +20,10 @@ using namespace testing_window;
 
 // The Tab stops in order, from the first key, which has the focus at start.
 const char* const kTabOrder[] = {
-    "Clavier_0", "Clavier_1", "Clavier_2", "Clavier_3",  "Clavier_4",  "Clavier_5", "Clavier_6",
-    "Clavier_7", "Clavier_8", "Clavier_9", "Clavier_10", "Clavier_11", "Corde_4",   "Corde_9",
-    "Corde_14",  "Corde_19",  "Corde_23",  "Corde_28",   "HScroll1",   "Command2",  "Command0",
+    "Clavier_0", "Clavier_1", "Clavier_2", "Clavier_3",     "Clavier_4",  "Clavier_5",
+    "Clavier_6", "Clavier_7", "Clavier_8", "Clavier_9",     "Clavier_10", "Clavier_11",
+    "Corde_4",   "Corde_9",   "Corde_14",  "Corde_19",      "Corde_23",   "Corde_28",
+    "HScroll1",  "Command2",  "Command0",  "TuningDisplay",
 };
 constexpr int kTabStops = static_cast<int>(std::size(kTabOrder));
 
@@ -85,6 +86,8 @@ TEST_F(KeyboardTest, TabGoesThroughKeysStringsOctaveAndButtonsThenWraps) {
     }
     Press(Qt::Key_Tab);
     EXPECT_EQ(Focused(), "Clavier_0");
+    Press(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(Focused(), "TuningDisplay");
     Press(Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(Focused(), "Command0");
     Press(Qt::Key_Backtab, Qt::ShiftModifier);

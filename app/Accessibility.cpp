@@ -168,6 +168,9 @@ class FocusShower : public QObject {
 class ReadingFocus : public QObject {
   public:
     explicit ReadingFocus(QWidget& display) : QObject(&display), display_(display) {
+        afterFocusOut_.setSingleShot(true);
+        afterFocusOut_.setInterval(0);
+        connect(&afterFocusOut_, &QTimer::timeout, this, &ReadingFocus::TellIfLeft);
         display.installEventFilter(this);
     }
 
@@ -176,17 +179,20 @@ class ReadingFocus : public QObject {
         if (event->type() == QEvent::FocusIn) {
             TellNameChanged(display_);
         } else if (event->type() == QEvent::FocusOut) {
-            QTimer::singleShot(0, this, [this] {
-                if (!display_.hasFocus()) {
-                    TellNameChanged(display_);
-                }
-            });
+            afterFocusOut_.start();
         }
         return false;
     }
 
   private:
+    void TellIfLeft() {
+        if (!display_.hasFocus()) {
+            TellNameChanged(display_);
+        }
+    }
+
     QWidget& display_;
+    QTimer afterFocusOut_;
 };
 
 }  // namespace

@@ -30,7 +30,7 @@ bench: build
 
 # PNG pictures of the window, drawn offscreen: as started, after "La" at
 # octave 4 and "Si" at octave 8, "Do" at octave 7 measured, with help open,
-# and the box that asks for a note first.
+# the box that asks for a note first, and the tuning display in each state.
 screenshots: build
 	$(BUILD)/app/harmolune-screenshots $(BUILD)/screenshots
 

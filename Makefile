@@ -30,8 +30,8 @@ bench: build
 
 # PNG pictures of the window, drawn offscreen: as started, after "La" at
 # octave 4 and "Si" at octave 8, "Do" at octave 7 measured, with help open,
-# and the box that asks for a note first. The measured one is the README's
-# picture, docs/window.png.
+# the box that asks for a note first, and the tuning display in each state.
+# The measured one is the README's picture, docs/window.png.
 screenshots: build
 	$(BUILD)/app/harmolune-screenshots $(BUILD)/screenshots
 	cp $(BUILD)/screenshots/do-octave-7-measured.png docs/window.png

@@ -14,7 +14,7 @@ namespace harmolune::accessibility {
 
 namespace {
 
-enum class Mark { Hidden = 1, Display, Group, Window, Notice, Stepper };
+enum class Mark { Hidden = 1, Display, Group, Window, Notice, Stepper, Reading };
 
 constexpr const char* kMarkProperty = "harmoluneAccessibleMark";
 constexpr const char* kHeadingProperty = "harmoluneAccessibleHeading";
@@ -67,6 +67,23 @@ class NoticeInterface : public QAccessibleWidget {
     }
 };
 
+// A static text named by what SetReadingName last set; focusable, as its
+// widget is.
+class ReadingInterface : public QAccessibleWidget {
+  public:
+    explicit ReadingInterface(QWidget* display)
+        : QAccessibleWidget(display, QAccessible::StaticText) {}
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name ? widget()->property(kSaidProperty).toString() : QString();
+    }
+};
+
+// The bridge keeps names in a cache that this event updates.
+void TellNameChanged(QWidget& widget) {
+    QAccessibleEvent named(&widget, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&named);
+}
+
 // A spin button over the scroll bar's value: the value, its range and its
 // step, set through the bar, whose value changes Qt already reports.
 class StepperInterface : public QAccessibleWidget, public QAccessibleValueInterface {
@@ -110,6 +127,8 @@ QAccessibleInterface* Factory(const QString&, QObject* object) {
             return new QAccessibleWidget(widget, QAccessible::Window);
         case Mark::Notice:
             return new NoticeInterface(widget);
+        case Mark::Reading:
+            return new ReadingInterface(widget);
         case Mark::Stepper:
             if (auto* bar = qobject_cast<QScrollBar*>(widget)) {
                 return new StepperInterface(bar);
@@ -144,6 +163,38 @@ class FocusShower : public QObject {
     const QPalette normal_;
 };
 
+// Tells the tuning display's name as it takes the focus, and once it has
+// left it, when the focus event that names the next control has gone first.
+class ReadingFocus : public QObject {
+  public:
+    explicit ReadingFocus(QWidget& display) : QObject(&display), display_(display) {
+        afterFocusOut_.setSingleShot(true);
+        afterFocusOut_.setInterval(0);
+        connect(&afterFocusOut_, &QTimer::timeout, this, &ReadingFocus::TellIfLeft);
+        display.installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::FocusIn) {
+            TellNameChanged(display_);
+        } else if (event->type() == QEvent::FocusOut) {
+            afterFocusOut_.start();
+        }
+        return false;
+    }
+
+  private:
+    void TellIfLeft() {
+        if (!display_.hasFocus()) {
+            TellNameChanged(display_);
+        }
+    }
+
+    QWidget& display_;
+    QTimer afterFocusOut_;
+};
+
 }  // namespace
 
 void MarkHidden(QWidget& widget) { SetMark(widget, Mark::Hidden); }
@@ -151,6 +202,18 @@ void MarkHidden(QWidget& widget) { SetMark(widget, Mark::Hidden); }
 void MarkDisplay(QLabel& display, const QString& heading) {
     display.setProperty(kHeadingProperty, heading);
     SetMark(display, Mark::Display);
+}
+
+void MarkReading(QWidget& display) {
+    SetMark(display, Mark::Reading);
+    new ReadingFocus(display);
+}
+
+void SetReadingName(QWidget& display, const QString& name) {
+    display.setProperty(kSaidProperty, name);
+    if (!display.hasFocus()) {
+        TellNameChanged(display);
+    }
 }
 
 void MarkGroup(QWidget& frame) { SetMark(frame, Mark::Group); }
@@ -180,9 +243,7 @@ void Announcer::Say(const QString& text) {
     last_ = (last_ + 1) % notices_.size();
     const Notice& notice = notices_[last_];
     notice.widget->setProperty(kSaidProperty, text);
-    // The bridge keeps names in a cache that this event updates.
-    QAccessibleEvent named(notice.widget, QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&named);
+    TellNameChanged(*notice.widget);
     // Each showing is one announcement, the same text again included.
     notice.widget->hide();
     notice.widget->show();

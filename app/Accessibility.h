@@ -2,7 +2,8 @@
 // What assistive technology reads of the window beyond what Qt's own
 // accessible widgets say: decorations and the headings over the displays are
 // kept from screen readers (the names of what they label carry their words),
-// each display is read as its heading and its value ("Note : La"), the panels
+// each display is read as its heading and its value ("Note : La"), the tuning
+// display as its reading in words, the panels
 // are groups rather than windows, the form is a window, and the octave
 // selector a spin button. The flats are written out for the synthesiser, and
 // an announcer says what happens without moving the focus. UI thread only.
@@ -29,6 +30,15 @@ void MarkHidden(QWidget& widget);
 // A display read as DisplayName(heading, its text), kept current by the
 // name-changed event that QLabel::setText sends.
 void MarkDisplay(QLabel& display, const QString& heading);
+
+// The tuning display: one object, reached with Tab, read as its reading in
+// words, which SetReadingName sets. That name changes several times a second
+// while a note sounds, and Orca speaks every name change of the object that
+// has the focus: the changes are told to screen readers only while the
+// display does not have it, and once as it takes it, before the focus moves
+// there, so that what Orca then reads is current.
+void MarkReading(QWidget& display);
+void SetReadingName(QWidget& display, const QString& name);
 
 // A frame that groups controls: a panel, named by its accessible name.
 void MarkGroup(QWidget& frame);

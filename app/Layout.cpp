@@ -15,6 +15,7 @@
 #include "app/Accessibility.h"
 #include "app/FlatButton.h"
 #include "app/Texts.h"
+#include "app/TuningDisplay.h"
 #include "core/Notes.h"
 
 namespace harmolune {
@@ -34,6 +35,7 @@ enum class Kind {
     TextBox,        // the octave read-out
     Button,         // push button with a caption
     HelpView,       // the help pane
+    Tuning,         // the tuning display: black box, green text, drawn by itself
 };
 
 struct Row {
@@ -68,6 +70,7 @@ constexpr Row kRows[] = {
     {"Frame3", "", Kind::Frame, 2340, 120, 2055, 2115, {}, {}, -1, 0, {}, 0, kGuitarName},
     {"Frame2", "", Kind::Frame, 120, 120, 2055, 2115, {}, {}, -1, 0, {}, 0, kPianoName},
     {"Frame1", "", Kind::BorderedFrame, 120, 3420, 4275, 615},
+    {"TuningStrip", "", Kind::Frame, 0, layout::kStripTopTwips, 4515, layout::kStripHeightTwips},
     {"Label8_1", "", Kind::Heading, 2880, 2640, 1455, 195, kInstrumentHeading},
     {"Label8_0", "", Kind::Heading, 2880, 2460, 1455, 195, kFrequencyHeading},
     {"Label7_1", "", Kind::Heading, 1320, 2640, 1515, 195, kReferenceHeading},
@@ -116,6 +119,9 @@ constexpr Row kRows[] = {
     // Button bar.
     {"Command2", "Frame1", Kind::Button, 120, 180, 3195, 315, kSampleCaption},
     {"Command0", "Frame1", Kind::Button, 3420, 180, 735, 315, kHelpCaption, kHelpTooltip},
+
+    // The strip, with the margins of the button bar above it.
+    {"TuningDisplay", "TuningStrip", Kind::Tuning, 120, 60, 4275, 1620},
 };
 
 constexpr bool AllWholePixels() {
@@ -148,6 +154,16 @@ QFont DisplayFont() {
     font.setFamilies({"MS Sans Serif", "DejaVu Sans Condensed", "Liberation Sans Narrow"});
     font.setPixelSize(layout::kDisplayFontPx);
     return font;
+}
+
+// Black, green text, a sunken panel's frame.
+void LookLikeADisplay(QFrame& display) {
+    display.setAutoFillBackground(true);
+    QPalette palette = display.palette();
+    palette.setColor(QPalette::Window, QColor(0, 0, 0));
+    palette.setColor(QPalette::WindowText, QColor(0, 192, 0));
+    display.setPalette(palette);
+    display.setFrameStyle(QFrame::Panel | QFrame::Sunken);
 }
 
 std::string_view StringTag(int index) {
@@ -198,12 +214,7 @@ QWidget* Make(const Row& r, QWidget* parent) {
         case Kind::Display: {
             auto* display = new QLabel(parent);
             accessibility::MarkDisplay(*display, Q(r.accessibleName));
-            display->setAutoFillBackground(true);
-            QPalette palette = display->palette();
-            palette.setColor(QPalette::Window, QColor(0, 0, 0));
-            palette.setColor(QPalette::WindowText, QColor(0, 192, 0));
-            display->setPalette(palette);
-            display->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            LookLikeADisplay(*display);
             // A framed label otherwise indents its text by half an "x",
             // which cost the first digit of a frequency of 1000 Hz or more.
             display->setIndent(0);
@@ -276,6 +287,13 @@ QWidget* Make(const Row& r, QWidget* parent) {
             w = button;
             break;
         }
+        case Kind::Tuning: {
+            auto* display = new TuningDisplay(parent);
+            LookLikeADisplay(*display);
+            display->setFont(DisplayFont());
+            w = display;
+            break;
+        }
         case Kind::HelpView: {
             auto* view = new QTextBrowser(parent);
             view->setOpenLinks(false);
@@ -332,15 +350,17 @@ Controls BuildLayout(QWidget& form) {
     c.closeHelp = static_cast<QPushButton*>(made.at("Command1"));
     c.sample = static_cast<QPushButton*>(made.at("Command2"));
     c.helpPane = static_cast<QTextBrowser*>(made.at("RichTextBox1"));
+    c.tuningDisplay = static_cast<TuningDisplay*>(made.at("TuningDisplay"));
     c.closeHelp->hide();
 
     // Tab goes through the keys in pitch order, the strings from the lowest,
-    // the octave selector, then the two buttons. At start the first key
-    // holds the focus, so that a screen reader says where one stands; its
-    // frame waits for the first Tab (FlatButton).
+    // the octave selector, the two buttons, then the tuning display. At start
+    // the first key holds the focus, so that a screen reader says where one
+    // stands; its frame waits for the first Tab (FlatButton).
     std::vector<QWidget*> tabOrder(c.clavier.begin(), c.clavier.end());
     tabOrder.insert(tabOrder.end(), c.corde.begin(), c.corde.end());
-    tabOrder.insert(tabOrder.end(), {c.octaveSelector, c.sample, c.help, c.closeHelp});
+    tabOrder.insert(tabOrder.end(),
+                    {c.octaveSelector, c.sample, c.help, c.tuningDisplay, c.closeHelp});
     for (std::size_t i = 1; i < tabOrder.size(); ++i) {
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }

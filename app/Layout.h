@@ -17,6 +17,7 @@ class QWidget;
 namespace harmolune {
 
 class FlatButton;
+class TuningDisplay;
 
 namespace layout {
 
@@ -24,7 +25,11 @@ namespace layout {
 inline constexpr int kTwipsPerPixel = 15;
 constexpr int Px(int twips) { return twips / kTwipsPerPixel; }
 
-inline constexpr QSize kClientSize{Px(4515), Px(4095)};  // 301 x 273
+// The strip of the tuning display lies below the controls, as wide as the
+// window, which it makes taller by its height.
+inline constexpr int kStripTopTwips = 4095;
+inline constexpr int kStripHeightTwips = 1800;
+inline constexpr QSize kClientSize{Px(4515), Px(kStripTopTwips + kStripHeightTwips)};  // 301 x 393
 // The outer size, frame and title bar included, while help is shown.
 inline constexpr QSize kHelpOuterSize{Px(12000), Px(6000)};  // 800 x 400
 // The fonts, in pixels: MS Sans Serif 8.25 and 13.5 points at 96 dpi.
@@ -54,6 +59,8 @@ struct Controls {
     QPushButton* closeHelp = nullptr;       // (Command1) "Fermer"
     QPushButton* sample = nullptr;          // (Command2) "Échantillonner l'instrument"
     QTextBrowser* helpPane = nullptr;       // (RichTextBox1)
+    // (TuningDisplay) the fine reading of the chosen note, live
+    TuningDisplay* tuningDisplay = nullptr;
 };
 
 // Creates every control of the table inside form, in its container and

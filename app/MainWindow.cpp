@@ -20,6 +20,7 @@
 #include "app/Accessibility.h"
 #include "app/FlatButton.h"
 #include "app/Texts.h"
+#include "app/TuningDisplay.h"
 #include "core/Notes.h"
 #include "settings/Settings.h"
 #include "sound/CaptureDevice.h"
@@ -80,6 +81,11 @@ MainWindow::MainWindow(MidiOutput& midi, CaptureDevice& capture, std::string set
     connect(c_.help, &QPushButton::clicked, this, &MainWindow::OpenHelp);
     connect(c_.closeHelp, &QPushButton::clicked, this, &MainWindow::CloseHelp);
     connect(c_.sample, &QPushButton::clicked, this, &MainWindow::OnSample);
+    // L ("lire") has the screen reader say the tuning display's reading,
+    // wherever the focus is: its changes are not spoken as they come.
+    auto* read = new QShortcut(QKeySequence(Qt::Key_L), this);
+    connect(read, &QShortcut::activated, this,
+            [this] { announcer_.Say(c_.tuningDisplay->View().spokenName); });
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, [this] {
         if (HelpOpen()) {

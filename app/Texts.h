@@ -42,6 +42,20 @@ inline constexpr std::string_view kHelpName = "Aide";
 // other announcements are the displays' texts.
 inline constexpr std::string_view kListeningSaid = "Mesure en cours";
 
+// The tuning display: how far its reading has come, whether it was placed by
+// the partials, what the deviation means without its colour, and what it
+// shows and is called before any reading. The state words follow LiveState.
+inline constexpr std::string_view kReadingRefining = "en cours";
+inline constexpr std::string_view kReadingStable = "stable";
+inline constexpr std::string_view kReadingFinal = "finale";
+inline constexpr std::string_view kReadingFromPartials = "d'après les partiels";
+inline constexpr std::string_view kInharmonicityWord = "inharmonicité";
+inline constexpr std::string_view kInTune = "juste";
+inline constexpr std::string_view kSharp = "trop haut";
+inline constexpr std::string_view kFlat = "trop bas";
+inline constexpr std::string_view kNoReadingShown = "—";
+inline constexpr std::string_view kNoReadingName = "Aucune mesure fine";
+
 // Message boxes.
 inline constexpr std::string_view kNoCaptureText =
     "Impossible d'ouvrir l'entrée audio (microphone) :\n";  // the library's words follow

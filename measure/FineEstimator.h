@@ -161,4 +161,8 @@ class FineEstimator {
 std::string FineReadingText(const FineReading& reading, std::string_view noteName,
                             std::string_view decimalSeparator);
 
+// B as a musician reads it, "3,0 × 10⁻⁴": one decimal, a power of ten in
+// superscript digits. b is positive.
+std::string InharmonicityText(double b, std::string_view decimalSeparator);
+
 }  // namespace harmolune

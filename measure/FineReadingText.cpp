@@ -10,10 +10,6 @@
 
 namespace harmolune {
 
-namespace {
-
-// B as a musician reads it, "3,0 × 10⁻⁴": one decimal, a power of ten in
-// superscript digits.
 std::string InharmonicityText(double b, std::string_view decimalSeparator) {
     int exponent = static_cast<int>(std::floor(std::log10(b)));
     double mantissa = b / std::pow(10.0, exponent);
@@ -30,8 +26,6 @@ std::string InharmonicityText(double b, std::string_view decimalSeparator) {
     }
     return FormatFixed(mantissa, 1, decimalSeparator) + " × 10" + power;
 }
-
-}  // namespace
 
 std::string FineReadingText(const FineReading& reading, std::string_view noteName,
                             std::string_view decimalSeparator) {

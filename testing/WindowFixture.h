@@ -1,13 +1,15 @@
 #pragma once
 // What the window tests share: a temporary folder for the octave file, a
 // capture that the test feeds block by block, clicks through the window's
-// own hit-testing, a watcher that reads and closes the next message box,
-// and a tone generator for blocks of known pitch and level.
+// own hit-testing, a watcher that reads and closes the next message box, a
+// listener to what the window says unasked, and a tone generator for blocks
+// of known pitch and level.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -134,5 +136,31 @@ inline void CloseNextBox(SeenBox& seen) {
     });
     timer->start(10);
 }
+
+// Records what the window gives a screen reader to say unasked: the
+// accessible name of each notification of the window as it shows.
+class ListenToNotices : public QObject {
+  public:
+    explicit ListenToNotices(QWidget& window) {
+        for (QWidget* w : window.findChildren<QWidget*>()) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            if (a != nullptr && a->role() == QAccessible::Notification) {
+                w->installEventFilter(this);
+            }
+        }
+    }
+    const QStringList& Said() const { return said_; }
+
+  protected:
+    bool eventFilter(QObject* notice, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            said_.push_back(QAccessible::queryAccessibleInterface(notice)->text(QAccessible::Name));
+        }
+        return false;
+    }
+
+  private:
+    QStringList said_;
+};
 
 }  // namespace harmolune::testing_window

@@ -11,6 +11,7 @@
 #include <QTextBrowser>
 
 #include "app/FlatButton.h"
+#include "app/TuningDisplay.h"
 #include "testing/WindowFixture.h"
 
 namespace harmolune {
@@ -20,9 +21,10 @@ using namespace testing_window;
 
 // The Tab stops in order, from the first key, which has the focus at start.
 const char* const kTabOrder[] = {
-    "Clavier_0", "Clavier_1", "Clavier_2", "Clavier_3",  "Clavier_4",  "Clavier_5", "Clavier_6",
-    "Clavier_7", "Clavier_8", "Clavier_9", "Clavier_10", "Clavier_11", "Corde_4",   "Corde_9",
-    "Corde_14",  "Corde_19",  "Corde_23",  "Corde_28",   "HScroll1",   "Command2",  "Command0",
+    "Clavier_0", "Clavier_1", "Clavier_2", "Clavier_3",     "Clavier_4",  "Clavier_5",
+    "Clavier_6", "Clavier_7", "Clavier_8", "Clavier_9",     "Clavier_10", "Clavier_11",
+    "Corde_4",   "Corde_9",   "Corde_14",  "Corde_19",      "Corde_23",   "Corde_28",
+    "HScroll1",  "Command2",  "Command0",  "TuningDisplay",
 };
 constexpr int kTabStops = static_cast<int>(std::size(kTabOrder));
 
@@ -86,9 +88,50 @@ TEST_F(KeyboardTest, TabGoesThroughKeysStringsOctaveAndButtonsThenWraps) {
     Press(Qt::Key_Tab);
     EXPECT_EQ(Focused(), "Clavier_0");
     Press(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(Focused(), "TuningDisplay");
+    Press(Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(Focused(), "Command0");
     Press(Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(Focused(), "Command2");
+}
+
+// L has the tuning display's reading said, wherever the focus stands, and
+// only then: what the display shows as it changes is not said.
+TEST_F(KeyboardTest, LSaysTheTuningDisplaysReadingWhereverTheFocusIs) {
+    Start();
+    const ListenToNotices listen(*window);
+    TuningDisplay& display = *C().tuningDisplay;
+    const auto name = [&display] {
+        return QAccessible::queryAccessibleInterface(&display)->text(QAccessible::Name);
+    };
+    Press(Qt::Key_L);
+    ASSERT_EQ(listen.Said(), QStringList{"Aucune mesure fine"});
+
+    LiveReading reading;
+    reading.fine.frequencyHz = 440.866;
+    reading.fine.cents = 3.4;
+    reading.fine.uncertaintyCents = 0.4;
+    reading.fine.seconds = 0.4;
+    reading.pianoKey = true;
+    display.Show(reading, "La 4");
+    reading.fine.cents = 2.2;
+    display.Show(reading, "La 4");
+    EXPECT_EQ(listen.Said().size(), 1) << "a live change was said";
+
+    QStringList expected{"Aucune mesure fine"};
+    for (const char* stop : {"Clavier_9", "HScroll1", "Command0", "TuningDisplay"}) {
+        SCOPED_TRACE(stop);
+        Tab((TabsTo(stop) - TabsTo(Focused().toStdString()) + kTabStops) % kTabStops);
+        ASSERT_EQ(Focused(), stop);
+        midi.messages.clear();
+        Press(Qt::Key_L);
+        expected.push_back(name());
+        EXPECT_EQ(listen.Said(), expected);
+        EXPECT_EQ(Focused(), stop) << "the focus stays";
+        EXPECT_TRUE(midi.messages.empty()) << "L plays nothing";
+    }
+    EXPECT_TRUE(expected.back().startsWith("Mesure fine (provisoire) : 440.866 Hz, +2.2 cents"))
+        << expected.back().toStdString();
 }
 
 struct PressCase {

@@ -19,6 +19,7 @@
 
 #include "app/FlatButton.h"
 #include "app/MainWindow.h"
+#include "app/TuningDisplay.h"
 #include "sound/CaptureDevice.h"
 #include "testing/RecordingMidiOutput.h"
 
@@ -122,7 +123,8 @@ TEST_F(LayoutTest, StringsAreLinesCentredOnTheirXAcrossThePanel) {
 TEST_F(LayoutTest, WindowIsFixedWithACloseBoxOnly) {
     EXPECT_EQ(window.objectName(), "Form1");
     EXPECT_EQ(window.windowTitle(), "Harmolune");
-    EXPECT_EQ(window.size(), QSize(4515 / 15, 4095 / 15));
+    // The controls' 4095 twips, and the strip of the tuning display below.
+    EXPECT_EQ(window.size(), QSize(4515 / 15, (4095 + 1800) / 15));
     EXPECT_EQ(window.minimumSize(), window.maximumSize());
     const Qt::WindowFlags flags = window.windowFlags();
     EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
@@ -131,6 +133,40 @@ TEST_F(LayoutTest, WindowIsFixedWithACloseBoxOnly) {
     EXPECT_FALSE(window.windowIcon().isNull());
     EXPECT_TRUE(window.windowIcon().availableSizes().contains(QSize(16, 16)));
     EXPECT_TRUE(window.windowIcon().availableSizes().contains(QSize(32, 32)));
+}
+
+// Below every control of the tables, as wide as the window, and all that the
+// window grew by: the tuning display, in the button bar's margins.
+TEST_F(LayoutTest, TheStripLiesBelowEverythingElseAndIsAllTheWindowGrewBy) {
+    const QWidget* strip = Find("TuningStrip");
+    ASSERT_NE(strip, nullptr);
+    EXPECT_EQ(strip->parentWidget(), &window);
+    EXPECT_EQ(strip->geometry(), QRect(0, 4095 / 15, window.width(), 120));
+    EXPECT_EQ(window.height(), 4095 / 15 + strip->height());
+    for (const Placement& p : kPlacements) {
+        if (std::string(p.container) == "Form1" && std::string(p.name) != "RichTextBox1") {
+            EXPECT_LE((p.top + p.height) / 15, strip->y()) << p.name;
+        }
+    }
+    const QWidget* display = Find("TuningDisplay");
+    ASSERT_NE(display, nullptr);
+    EXPECT_EQ(display->parentWidget(), strip);
+    // Frame1's left and width: 120 and 4275 twips.
+    EXPECT_EQ(display->geometry(), QRect(8, 4, 285, 108));
+    EXPECT_EQ(display->sizeHint(), display->size());
+    EXPECT_EQ(window.Widgets().tuningDisplay, display);
+}
+
+TEST_F(LayoutTest, TheTuningDisplayLooksLikeTheOtherDisplays) {
+    auto* display = Find<QFrame>("TuningDisplay");
+    ASSERT_NE(display, nullptr);
+    EXPECT_TRUE(display->autoFillBackground());
+    EXPECT_EQ(display->palette().color(QPalette::Window), QColor(0, 0, 0));
+    EXPECT_EQ(display->palette().color(QPalette::WindowText), QColor(0, 192, 0));
+    EXPECT_EQ(display->frameShape(), Find<QLabel>("Label1")->frameShape());
+    EXPECT_EQ(display->frameShadow(), Find<QLabel>("Label1")->frameShadow());
+    EXPECT_EQ(display->font().families(), Find<QLabel>("Label1")->font().families());
+    EXPECT_EQ(Find<QFrame>("TuningStrip")->frameShape(), QFrame::NoFrame);
 }
 
 TEST_F(LayoutTest, KeysCarryTheirTagTooltipAndColour) {

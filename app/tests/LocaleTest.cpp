@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/FlatButton.h"
+#include "app/TuningDisplay.h"
 #include "testing/WindowFixture.h"
 
 namespace harmolune {
@@ -85,6 +86,21 @@ TEST_F(LocaleTest, MeasurementUsesTheUsersSeparatorAndTheRightBand) {
     QString number = shown.left(6);
     number.replace(Separator(), ".");
     EXPECT_NEAR(number.toDouble(), 497.0, 0.5) << shown.toStdString();
+}
+
+TEST_F(LocaleTest, TheTuningDisplayUsesTheUsersSeparator) {
+    LiveReading reading;
+    reading.fine.frequencyHz = 440.866;
+    reading.fine.cents = 3.4;
+    reading.fine.uncertaintyCents = 0.4;
+    reading.fine.seconds = 0.8;
+    window->Widgets().tuningDisplay->Show(reading, "La 4");
+    const TuningView& view = window->Widgets().tuningDisplay->View();
+    EXPECT_EQ(view.deviation, "+3" + Separator() + "4 c");
+    EXPECT_EQ(view.uncertainty, "± 0" + Separator() + "4");
+    EXPECT_EQ(view.frequency, "440" + Separator() + "866 Hz");
+    EXPECT_TRUE(view.spokenName.contains("440" + Separator() + "866 Hz"))
+        << view.spokenName.toStdString();
 }
 
 TEST_F(LocaleTest, OctaveFileIsNotTouchedByTheSeparator) {

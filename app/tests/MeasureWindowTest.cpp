@@ -203,32 +203,6 @@ TEST_F(MeasureWindowTest, TheFineMeasurementIsLabel1sTooltipAndDescription) {
     EXPECT_EQ(measuredFrequency.accessibleDescription(), "");
 }
 
-// Records what the window gives a screen reader to say unasked: the
-// accessible name of each notification of the window as it shows.
-class ListenToNotices : public QObject {
-  public:
-    explicit ListenToNotices(QWidget& window) {
-        for (QWidget* w : window.findChildren<QWidget*>()) {
-            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
-            if (a != nullptr && a->role() == QAccessible::Notification) {
-                w->installEventFilter(this);
-            }
-        }
-    }
-    const QStringList& Said() const { return said_; }
-
-  protected:
-    bool eventFilter(QObject* notice, QEvent* event) override {
-        if (event->type() == QEvent::Show) {
-            said_.push_back(QAccessible::queryAccessibleInterface(notice)->text(QAccessible::Name));
-        }
-        return false;
-    }
-
-  private:
-    QStringList said_;
-};
-
 TEST_F(MeasureWindowTest, WhatHappensIsSaidUnaskedOnceEachInOrder) {
     const ListenToNotices listen(*window);
     window->Widgets().octaveSelector->setValue(3);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/FlatButton.h"
+#include "app/TuningDisplay.h"
 #include "testing/WindowFixture.h"
 
 namespace harmolune {
@@ -271,7 +272,7 @@ TEST_F(WindowTest, HelpGrowsTheWindowAndGivesItsSizeBack) {
     Start();
     const QSize outerAtStart = window->frameGeometry().size();
     const QSize frame = outerAtStart - window->size();
-    EXPECT_EQ(window->size(), QSize(301, 273));
+    EXPECT_EQ(window->size(), QSize(301, 393));
     Click("Corde_9");
 
     Click("Command0");
@@ -286,12 +287,17 @@ TEST_F(WindowTest, HelpGrowsTheWindowAndGivesItsSizeBack) {
     EXPECT_EQ(window->childAt(C().closeHelp->geometry().center()), C().closeHelp);
     // The pane covers the controls: a click where "Aide..." was hits the pane.
     EXPECT_NE(window->childAt(QPoint(250, 250)), C().help);
+    // The strip of the tuning display too.
+    EXPECT_FALSE(C().tuningDisplay->isVisible());
+    const QWidget* atTheStrip = window->childAt(QPoint(150, 330));
+    EXPECT_TRUE(atTheStrip == C().helpPane || C().helpPane->isAncestorOf(atTheStrip));
 
     Click("Command1");
     EXPECT_FALSE(window->HelpOpen());
     EXPECT_FALSE(C().helpPane->isVisible());
-    EXPECT_EQ(window->size(), QSize(301, 273));
+    EXPECT_EQ(window->size(), QSize(301, 393));
     EXPECT_EQ(window->frameGeometry().size(), outerAtStart);
+    EXPECT_TRUE(C().tuningDisplay->isVisible());
     EXPECT_EQ(Label("Label4"), "110.00Hz");
 }
 
@@ -301,7 +307,7 @@ TEST_F(WindowTest, CloseWithHelpOpenOnlyClosesHelp) {
     EXPECT_FALSE(window->close());
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->HelpOpen());
-    EXPECT_EQ(window->size(), QSize(301, 273));
+    EXPECT_EQ(window->size(), QSize(301, 393));
     EXPECT_EQ(midi.closes, 0);
     EXPECT_EQ(capture.stops, 0);
     EXPECT_TRUE(window->close());

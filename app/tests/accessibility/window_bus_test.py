@@ -34,6 +34,7 @@ from atspi_support import XServer, find_all, poll, press, walk  # noqa: E402
 PROGRAM = None  # the harmolune executable under test, from the command line
 
 WARNING_TITLE = "Échantillonnage..."
+NO_READING = "Aucune mesure fine"  # what the tuning display is called before any reading
 WARNING_TEXT = ("Précisez d'abord quelle note va être échantillonnée\n"
                 "en appuyant sur une touche du clavier ou une corde de la guitare")
 
@@ -217,7 +218,9 @@ class WindowOnTheBus(unittest.TestCase):
         read = [(n.getRoleName(), n.name) for n in walk(self.h.window)
                 if showing(n) and n.name]
         labels = sorted(name for role, name in read if role == "label")
-        self.assertEqual(len(labels), 4, labels)
+        # The four displays, and the tuning display named by its reading.
+        self.assertEqual(len(labels), 5, labels)
+        self.assertIn(NO_READING, labels)
         for heading in ("Note", "Octave", "Fréquence référence", "Fréquence instrument"):
             self.assertEqual(len([n for n in labels if n.split(" : ")[0] == heading]), 1,
                              (heading, labels))
@@ -306,15 +309,56 @@ class WindowOnTheBus(unittest.TestCase):
             pyatspi.Registry.deregisterEventListener(on_showing,
                                                      "object:state-changed:showing")
 
+    def test_the_tuning_display_is_one_object_read_as_its_reading(self):
+        display = self.h.one(pyatspi.ROLE_LABEL, NO_READING)
+        self.assertTrue(showing(display))
+        self.assertTrue(display.getState().contains(pyatspi.STATE_FOCUSABLE))
+        self.assertEqual(display.childCount, 0)
+        # In the strip below the button bar.
+        below = display.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        bar = self.h.one(pyatspi.ROLE_PUSH_BUTTON, "Aide...").queryComponent() \
+            .getExtents(pyatspi.DESKTOP_COORDS)
+        self.assertGreater(below.y, bar.y + bar.height)
+
+    def test_l_has_the_reading_said_and_the_focus_stays(self):
+        said = []
+
+        def on_showing(event):
+            if event.detail1 and event.source is not None \
+                    and event.source.getRole() == pyatspi.ROLE_NOTIFICATION:
+                said.append(event.source.name)
+
+        env = dict(os.environ, DISPLAY=X.display)
+        window_id = subprocess.run(
+            ["xdotool", "search", "--onlyvisible", "--pid", str(self.h.process.pid),
+             "--name", "^Harmolune$"], env=env, capture_output=True, text=True,
+            check=True).stdout.split()[0]
+        # No window manager: the window is given the keyboard by hand.
+        subprocess.run(["xdotool", "windowfocus", "--sync", window_id], env=env, check=True)
+        focused = poll(lambda: [n.name for n in walk(self.h.window)
+                                if n.getState().contains(pyatspi.STATE_FOCUSED)])
+        self.assertTrue(focused, "nothing has the focus")
+        pyatspi.Registry.registerEventListener(on_showing, "object:state-changed:showing")
+        try:
+            subprocess.run(["xdotool", "key", "l"], env=env, check=True)
+            self.assertTrue(poll(lambda: said == [NO_READING]), said)
+            self.assertEqual([n.name for n in walk(self.h.window)
+                              if n.getState().contains(pyatspi.STATE_FOCUSED)], focused)
+        finally:
+            pyatspi.Registry.deregisterEventListener(on_showing,
+                                                     "object:state-changed:showing")
+
     def test_help_hides_the_controls_under_it_until_closed(self):
         press(self.h.one(pyatspi.ROLE_PUSH_BUTTON, "Aide..."))
         fermer = self.h.one(pyatspi.ROLE_PUSH_BUTTON, "Fermer")
         self.assertTrue(poll(lambda: showing(fermer)))
         self.assertEqual(fermer.description, "Fermer l'aide")
         la = self.h.one(pyatspi.ROLE_PUSH_BUTTON, "La")
+        display = self.h.one(pyatspi.ROLE_LABEL, NO_READING)
         self.assertTrue(poll(lambda: not showing(la)), "the keys are covered")
+        self.assertFalse(showing(display), "the tuning display is covered")
         press(fermer)
-        self.assertTrue(poll(lambda: showing(la) and not showing(fermer)))
+        self.assertTrue(poll(lambda: showing(la) and showing(display) and not showing(fermer)))
 
 
 class FreshStart(unittest.TestCase):

@@ -16,9 +16,12 @@ Expected, in the steps of the run:
 - measure (Space on La, the window hearing its own tone): the note again,
   then the measured frequency as the display shows it, then the final fine
   reading, in that order, each once;
+- read (L, with the focus on La): the tuning display's reading, as its
+  accessible name has it, said once;
 - octave (Right on the octave selector, reached with Tab): the new octave;
   the selector is said as "Octave 4" when reached, never as a scroll bar or
   a percentage;
+- Tab on to the tuning display: it is said as its reading;
 - no notification in any other step, nothing said twice within a step, and
   no English anywhere.
 """
@@ -86,7 +89,7 @@ def notifications(texts):
 def check(grouped, displays):
     problems = []
     named = dict(grouped)
-    for name in ("start", "play", "arm", "measure", "octave", "end"):
+    for name in ("start", "play", "arm", "measure", "read", "octave", "end"):
         if name not in named:
             problems.append(f"the run has no step {name!r}: it stopped early")
     if problems:
@@ -121,7 +124,20 @@ def check(grouped, displays):
         if not fine.startswith("Mesure fine : ") or "par rapport à La 4" not in fine:
             problems.append(f"the fine reading is said as {fine!r}")
 
+    # The tuning display is the label named by its reading. Orca may say its
+    # signs in words: the words before them are compared.
+    readings = [d for d in displays if d.startswith(("Mesure fine", "Aucune mesure fine"))]
+    read = notifications(named["read"])
+    if len(readings) != 1:
+        problems.append(f"the tuning display is not among the labels: {displays}")
+    elif len(read) != 1 or not read[0].startswith(readings[0].split(" : ")[0]) \
+            or ("par rapport à" in readings[0]) != ("par rapport à" in read[0]):
+        problems.append(f"after L: {read}, expected the display's {readings[0]!r}")
+
     everything = [text for _, texts in grouped for text in texts]
+    if readings and not any(t.startswith(readings[0].split(" : ")[0]) for _, texts in grouped
+                            for t in texts if not NOTIFICATION.match(t)):
+        problems.append(f"the tuning display was never said as {readings[0]!r} when reached")
     if not any(t.startswith("Octave 4") for t in everything):
         problems.append("the octave selector was never said as 'Octave 4'")
     if "5" not in named["octave"]:
@@ -131,7 +147,7 @@ def check(grouped, displays):
             problems.append(f"the octave is read as a scroll bar: {text!r}")
 
     for name, texts in grouped:
-        if name not in ("play", "arm", "measure") and notifications(texts):
+        if name not in ("play", "arm", "measure", "read") and notifications(texts):
             problems.append(f"announced during {name!r}: {notifications(texts)}")
         seen = set()
         for text in texts:

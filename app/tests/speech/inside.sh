@@ -94,10 +94,20 @@ heard "Mesure fine : " 30
 # Anything said twice would come now.
 sleep 3
 
+# L has the tuning display's reading said, the focus left on La.
+step "read"
+xdotool key l
+heard "Mesure fine|Aucune mesure fine" 5
+sleep 1
+
 press_until Tab "'Octave 4" || fail "Tab never reached the octave selector"
 step "octave"
 xdotool key Right
 heard "'5'" 3
+sleep 1
+
+# Tab goes on to the tuning display, which is read as its reading.
+press_until Tab "'(Aucune mesure fine|Mesure fine)" || fail "Tab never reached the tuning display"
 sleep 1
 step "end"
 

@@ -1,0 +1,85 @@
+#pragma once
+// The tuning display, in the strip below the button bar: the fine reading of
+// the chosen note as a tuner reads it while turning the pin. The deviation in
+// cents, large, with its uncertainty; a needle on a scale from -50 to +50
+// cents, stretched near zero, with the uncertainty as a band around it; the
+// frequency; how far the reading has come, in words; a piano key's
+// inharmonicity. In tune, the needle and the number are green; beyond, amber;
+// and a word says which, for whoever cannot tell the colours apart.
+//
+// It holds only what it shows, set through Show; painting draws that and
+// computes nothing. UI thread only.
+
+#include <QFrame>
+#include <QRgb>
+#include <QString>
+#include <optional>
+
+#include "measure/LiveReading.h"
+
+class QPainter;
+
+namespace harmolune {
+
+// Pixels from the scale's centre to where `cents` lies on it, for a scale
+// whose ends, -50 and +50 cents, lie halfWidthPx away: halfWidthPx ·
+// asinh(cents / 1 c) / asinh(50). The first cents get the room: on a scale
+// 280 pixels wide, a tenth of a cent lies 3 pixels from the centre, 1 c 27
+// pixels, 10 c 91. Beyond its ends, a reading stands at the end.
+double ScaleOffset(double cents, double halfWidthPx);
+
+// The needle's and the number's colours, in tune and not: a bluish green and
+// an amber, which stay apart under protanopia and deuteranopia, where the
+// displays' plain green and an amber look alike.
+inline constexpr QRgb kInTuneColour = qRgb(0, 192, 96);
+inline constexpr QRgb kOutOfTuneColour = qRgb(255, 176, 0);
+
+// What the display shows of a reading, in its words, and what a screen reader
+// calls it. Empty texts show nothing.
+struct TuningView {
+    bool empty = true;      // no reading yet: the scale alone, and a dash
+    QString deviation;      // "+3,4 c", "−12,6 c", "+0,12 c"
+    QString uncertainty;    // "± 0,4"
+    QString frequency;      // "440,866 Hz"
+    QString state;          // "en cours", "stable", "finale"
+    QString fromPartials;   // "d'après les partiels"
+    QString inharmonicity;  // "inharmonicité 3,0 × 10⁻⁴", piano keys only
+    QString verdict;        // "juste", "trop haut", "trop bas"
+    // Within 1 c of the note, or within its uncertainty of it, both as shown.
+    bool inTune = false;
+    double cents = 0.0;             // where the needle stands
+    double uncertaintyCents = 0.0;  // the band reaches this far each side
+    QString spokenName;             // the tooltip's words, the state and the verdict
+
+    bool operator==(const TuningView&) const = default;
+};
+
+// The view of a reading (nullopt: none yet) of the note called noteName as the
+// window shows it ("La 4"), its numbers written with decimalSeparator.
+TuningView ViewOfReading(const std::optional<LiveReading>& reading, const QString& noteName,
+                         const QString& decimalSeparator);
+
+class TuningDisplay : public QFrame {
+    Q_OBJECT
+  public:
+    explicit TuningDisplay(QWidget* parent = nullptr);
+
+    // The reading to show, nullopt before the first one. Repaints only when
+    // what is shown changes.
+    void Show(const std::optional<LiveReading>& reading, const QString& noteName);
+
+    const TuningView& View() const { return view_; }
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    void PaintScale(QPainter& painter) const;
+    void PaintTexts(QPainter& painter) const;
+
+    const QString decimalSeparator_;  // the user's, as the window writes numbers
+    TuningView view_;
+};
+
+}  // namespace harmolune

@@ -167,7 +167,12 @@ void MainWindow::Show(const NoteChoice& choice) {
     if (!samePitch) {
         cycle_.NoteChosen();
         ShowMeasurement();
+        live_.Choose(choice.note, choice.program == kPianoProgram);
+        liveNoteName_ = c_.noteName->text() + ' ' + c_.octave->text();
+        ShowTuning();
     }
+    // What the microphone hears of the tone is no strike of the instrument.
+    live_.ToneStarted();
 }
 
 void MainWindow::OnSample() {
@@ -195,13 +200,35 @@ void MainWindow::OnBlocksReady() {
     while (ring_.Pop(samples_)) {
         for (; lostBlocks_ < ring_.Dropped(); ++lostBlocks_) {
             cycle_.BlockLost();
+            live_.Gap();
         }
-        if (referenceText_.empty() || cycle_.Inert(samples_)) {
+        if (referenceText_.empty()) {
+            continue;
+        }
+        // The tuning display listens to every block of the chosen note.
+        live_.Push(samples_);
+        if (live_.Changed()) {
+            ShowTuning();
+        }
+        if (cycle_.Inert(samples_)) {
             continue;
         }
         cycle_.Tick(samples_, referenceText_, decimalSeparator_);
         ShowMeasurement();
     }
+}
+
+void MainWindow::ShowTuning() {
+    const std::optional<LiveReading>& reading = live_.Reading();
+    c_.tuningDisplay->Show(reading, liveNoteName_);
+    const bool final = reading && reading->state == LiveState::Final;
+    // A final reading is said once. While a measurement was asked for, its
+    // own fine reading says it.
+    const bool measuring = cycle_.SamplingState() >= 0.0 || cycle_.FineFollowing();
+    if (final && !liveFinalSaid_ && !measuring) {
+        announcer_.Say(c_.tuningDisplay->View().spokenName);
+    }
+    liveFinalSaid_ = final;
 }
 
 void MainWindow::ShowMeasurement() {

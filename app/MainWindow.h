@@ -1,8 +1,9 @@
 #pragma once
 // Form1, the tuner's only window. It wires the controls of the layout to the
 // core: notes (ChooseKey, ChooseString), the reference tone (ReferenceTone
-// over a MidiOutput) and the measurement (MeasuringCycle over the blocks of
-// a CaptureDevice). It computes nothing itself. UI thread only.
+// over a MidiOutput), the measurement (MeasuringCycle over the blocks of a
+// CaptureDevice) and the tuning display (LiveTuner over the same blocks). It
+// computes nothing itself. UI thread only.
 
 #include <QWidget>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "app/Accessibility.h"
 #include "app/Layout.h"
 #include "core/Block.h"
+#include "measure/LiveTuner.h"
 #include "measure/MeasuringCycle.h"
 #include "sound/BlockRing.h"
 #include "sound/ReferenceTone.h"
@@ -63,6 +65,7 @@ class MainWindow : public QWidget {
     void OnSample();
     void OnBlocksReady();
     void ShowMeasurement();
+    void ShowTuning();
     void CoverWithHelp(bool covered);
     void ShutDown();
 
@@ -74,6 +77,9 @@ class MainWindow : public QWidget {
     accessibility::Announcer announcer_;
     ReferenceTone tone_;
     MeasuringCycle cycle_;
+    LiveTuner live_;        // the tuning display's reading, from every block
+    QString liveNoteName_;  // the note it follows, e.g. "Mi 2"
+    bool liveFinalSaid_ = false;
     BlockRing ring_;
     Block samples_{};               // the block being analysed
     std::string referenceText_;     // what Label4 shows, kept to avoid a copy per block

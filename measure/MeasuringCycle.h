@@ -114,6 +114,8 @@ class MeasuringCycle {
     // with the count, leaves out the attack and follows the note through its
     // decay, also below the accepted levels and after the result is shown.
     std::optional<FineReading> Fine() const { return fine_->Reading(); }
+    // True while the fine measurement still takes blocks.
+    bool FineFollowing() const { return fine_->Following(); }
 
   private:
     std::unique_ptr<Fourier> fourier_;     // 160 KiB, made once

@@ -16,10 +16,10 @@
 namespace harmolune::measure_texts {
 
 inline constexpr const char* kUsage =
-    "Utilisation : harmolune-measure --key K --octave O FICHIER\n"
-    "              harmolune-measure --string S FICHIER\n"
+    "Utilisation : harmolune-measure --key K --octave O [--live] FICHIER\n"
+    "              harmolune-measure --string S [--live] FICHIER\n"
     "              harmolune-measure (--key K --octave O | --string S) --record N\n"
-    "                                [--source NOM]\n"
+    "                                [--source NOM] [--live]\n"
     "              harmolune-measure --list-sources\n"
     "              harmolune-measure --help | --version\n"
     "\n"
@@ -31,6 +31,9 @@ inline constexpr const char* kUsage =
     "                   Mi aigu)\n"
     "  --record N       mesure N blocs de l'entrée par défaut au lieu d'un fichier\n"
     "  --source NOM     avec --record, enregistre depuis cette source\n"
+    "  --live           après chaque bloc qui la change, la lecture de l'affichage\n"
+    "                   d'accord : live, bloc, Hz, cents, incertitude, état\n"
+    "                   (en-cours, stable ou final)\n"
     "  --list-sources   liste les sources : nom, source par défaut (yes ou no),\n"
     "                   description\n"
     "  -h, --help       affiche ce texte\n"

@@ -14,6 +14,7 @@
 #include "cli/MeasureTexts.h"
 #include "cli/SoundFile.h"
 #include "core/Numbers.h"
+#include "measure/LiveTuner.h"
 #include "measure/MeasuringCycle.h"
 #include "measure/WavReader.h"
 #include "sound/BlockRing.h"
@@ -39,7 +40,7 @@ std::optional<long long> ParseInteger(const std::string& text) {
 // Measures `blocks` blocks from recorder. The blocks are taken as they come:
 // the ring keeps the newest when this falls behind.
 int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder,
-           const std::string& source, std::ostream& out, std::ostream& err) {
+           const std::string& source, bool live, std::ostream& out, std::ostream& err) {
     const std::string input =
         source.empty() ? measure_texts::kDefaultInput : measure_texts::NamedSource(source);
     auto ring = std::make_unique<BlockRing>();
@@ -73,7 +74,8 @@ int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder,
         ++taken;
         return true;
     };
-    RunMeasurement(note, next, out, [&ring] { return ring->Dropped(); });
+    RunMeasurement(
+        note, next, out, [&ring] { return ring->Dropped(); }, live);
     recorder.Stop();
     if (silent) {
         err << measure_texts::kTag
@@ -126,7 +128,7 @@ bool IsStream(const std::string& path) {
 // A recording in any other format, converted as the window's capture would
 // receive the same sound: one line says so, and a second one when its peak
 // stays below what the measurement takes.
-int MeasureSoundFile(const NoteChoice& note, const std::string& path, std::ostream& out,
+int MeasureSoundFile(const NoteChoice& note, const std::string& path, bool live, std::ostream& out,
                      std::ostream& err) {
     SoundFile sound;
     std::string error;
@@ -144,7 +146,7 @@ int MeasureSoundFile(const NoteChoice& note, const std::string& path, std::ostre
             blocks += more ? 1 : 0;
             return more;
         },
-        out);
+        out, {}, live);
     if (!sound.ReadError().empty()) {
         err << measure_texts::kTag << path << " : "
             << measure_texts::ReadStopped(static_cast<unsigned long long>(blocks))
@@ -184,6 +186,10 @@ std::optional<MeasureOptions> ParseMeasureOptions(const std::vector<std::string>
     }
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (arg == "--live") {
+            options.live = true;
+            continue;
+        }
         if (arg == "--source") {
             if (i + 1 >= args.size() || args[i + 1].empty()) {
                 error = measure_texts::kSourceNeedsName;
@@ -288,24 +294,69 @@ void WritePartialsLine(std::ostream& out, const std::optional<FineReading>& fine
     out << '\n';
 }
 
+namespace {
+
+// Signed, 2 decimals, and no "-0.00".
+std::string SignedCents(double cents) {
+    const std::string text = FormatFixed(std::abs(cents), 2, ".");
+    const bool zero = text.find_first_not_of("0.") == std::string::npos;
+    return (cents < 0.0 && !zero ? "-" : "+") + text;
+}
+
+constexpr std::string_view StateWord(LiveState state) {
+    switch (state) {
+        case LiveState::Refining:
+            return "en-cours";
+        case LiveState::Stable:
+            return "stable";
+        case LiveState::Final:
+            return "final";
+    }
+    return "";
+}
+
+}  // namespace
+
+void WriteLiveLine(std::ostream& out, long long block, const LiveReading& reading) {
+    out << "live\t" << block << '\t' << FormatFixed(reading.fine.frequencyHz, 4, ".") << '\t'
+        << SignedCents(reading.fine.cents) << '\t'
+        << FormatFixed(reading.fine.uncertaintyCents, 2, ".") << '\t' << StateWord(reading.state)
+        << '\n';
+}
+
 void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out,
-                    const LostBlocks& lostSoFar) {
+                    const LostBlocks& lostSoFar, bool live) {
     constexpr std::string_view kSeparator = ".";
     MeasuringCycle cycle;
     cycle.Arm(note.referenceText, note.note, kSeparator, note.program == kPianoProgram);
     out << "note\t" << note.name << '\t' << note.octaveText << '\t' << note.referenceText << '\n';
     out << kTickTableHeader;
 
+    // As the window's display follows it: the note chosen, no tone played.
+    std::unique_ptr<LiveTuner> tuner;
+    if (live) {
+        tuner = std::make_unique<LiveTuner>();
+        tuner->Choose(note.note, note.program == kPianoProgram);
+    }
     Block samples{};
     std::uint64_t lost = 0;
     for (long long index = 0; next(samples); ++index) {
         if (lostSoFar) {
             for (const std::uint64_t now = lostSoFar(); lost < now; ++lost) {
                 cycle.BlockLost();
+                if (tuner) {
+                    tuner->Gap();
+                }
             }
         }
         const std::optional<TickReport> r = cycle.Tick(samples, note.referenceText, kSeparator);
         WriteTickRow(out, index, *r, static_cast<long long>(cycle.SamplingState()));
+        if (tuner) {
+            tuner->Push(samples);
+            if (tuner->Changed() && tuner->Reading()) {
+                WriteLiveLine(out, index, *tuner->Reading());
+            }
+        }
     }
     out << "result\t" << cycle.MeasuredText() << '\n';
     WriteFineLine(out, cycle.Fine());
@@ -339,7 +390,8 @@ int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::os
             err << measure_texts::kTag << measure_texts::kNoRecording << '\n';
             return 2;
         }
-        return Record(note, *options->recordBlocks, *recorder, options->source, out, err);
+        return Record(note, *options->recordBlocks, *recorder, options->source, options->live, out,
+                      err);
     }
     const std::string& name = options->file == "-" ? measure_texts::kStandardInput : options->file;
     WavReader wav;
@@ -351,10 +403,10 @@ int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::os
                 << (IsStream(options->file) ? measure_texts::kStreamsCarryOnlyWav : "") << '\n';
             return 2;
         }
-        return MeasureSoundFile(note, options->file, out, err);
+        return MeasureSoundFile(note, options->file, options->live, out, err);
     }
     RunMeasurement(
-        note, [&wav](Block& b) { return wav.ReadBlock(b); }, out);
+        note, [&wav](Block& b) { return wav.ReadBlock(b); }, out, {}, options->live);
     // What was there is measured; what was not is said.
     const std::uint64_t blocks = wav.FoundBytes() / kFrameLength;
     if (!wav.ReadError().empty()) {

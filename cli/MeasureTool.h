@@ -12,6 +12,7 @@
 
 #include "core/Block.h"
 #include "core/Notes.h"
+#include "measure/LiveReading.h"
 #include "measure/MeasuringCycle.h"
 #include "measure/TickTable.h"
 #include "sound/SoundSource.h"
@@ -27,6 +28,7 @@ struct MeasureOptions {
     std::optional<long long> recordBlocks;  // measure from the sound input
     std::string source;                     // with --record: the source's name, or the default
     std::string file;                       // "-" for standard input
+    bool live = false;                      // also the tuning display's reading, block by block
     bool listSources = false;               // list the sound server's sources, nothing else
     bool help = false;                      // print the usage, nothing else
     bool version = false;                   // print the version, nothing else
@@ -48,9 +50,15 @@ using BlockSource = std::function<bool(Block&)>;
 using LostBlocks = std::function<std::uint64_t()>;
 
 // Prints the note line, the header, one line per block, the result line, the
-// fine measurement's line and the partials' line.
+// fine measurement's line and the partials' line. With live, each block row
+// whose block changed the tuning display's reading is followed by a live line.
 void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out,
-                    const LostBlocks& lostSoFar = {});
+                    const LostBlocks& lostSoFar = {}, bool live = false);
+
+// "live", the block's index, the reading's frequency in hertz (4 decimals),
+// its signed cents against the note and its uncertainty in cents (2
+// decimals each), and its state: en-cours, stable or final; tab-separated.
+void WriteLiveLine(std::ostream& out, long long block, const LiveReading& reading);
 
 // "fine", then the settled frequency in hertz (4 decimals), the signed cents
 // against the note, the uncertainty in cents and the seconds of sound used

@@ -337,3 +337,66 @@ TEST(MeasureTool, SilentBlocksHaveNoEstimate) {
 
 }  // namespace
 }  // namespace harmolune
+
+namespace harmolune {
+namespace {
+
+TEST(MeasureTool, LiveLinesFollowTheBlocksThatChangedTheReadingAndEndFinal) {
+    // La 4, one string at 441 Hz (+3.93 c), struck 0.4 s in and stopped at 2 s.
+    testing::StiffStringTone tone;
+    tone.midiNote = 69;
+    tone.fundamentalHz = 441.0;
+    tone.leadSeconds = 0.4;
+    tone.seconds = 2.0;
+    tone.seed = 9;
+    const testing::StiffStringSound sound = testing::SynthesiseStiffString(tone);
+    TempDir dir;
+    WavLayout layout;
+    layout.samples = sound.samples;
+    layout.samples.resize(layout.samples.size() + 32768, 128);
+    WriteFile(dir / "a4.wav", WavBytes(layout));
+    const std::string wav = (dir / "a4.wav").string();
+    const ToolRun plain = Measure({"--key", "9", "--octave", "4", wav});
+    const ToolRun live = Measure({"--key", "9", "--octave", "4", "--live", wav});
+    ASSERT_EQ(live.status, 0) << live.err;
+
+    // Take the live lines out, and what is left is the output without --live.
+    std::string rest;
+    std::vector<std::vector<std::string>> lives;
+    long long lastRow = -1;
+    for (const std::string& line : Lines(live.out)) {
+        if (line.rfind("live\t", 0) == 0) {
+            const std::vector<std::string> f = Fields(line);
+            ASSERT_EQ(f.size(), 6U) << line;
+            // Right after its own block's row.
+            EXPECT_EQ(std::stoll(f[1]), lastRow) << line;
+            lives.push_back(f);
+            continue;
+        }
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) {
+            lastRow = std::stoll(line);
+        }
+        rest += line + '\n';
+    }
+    EXPECT_EQ(rest, plain.out);
+    ASSERT_GE(lives.size(), 5U);
+    // The strike lies in block 3 (0.4 s): the first reading comes with block 4.
+    EXPECT_EQ(lives.front()[1], "4");
+    for (const std::vector<std::string>& f : lives) {
+        EXPECT_EQ(f[2].size(), f[2].find('.') + 5) << "four decimals: " << f[2];
+        EXPECT_TRUE(f[3][0] == '+' || f[3][0] == '-') << f[3];
+        EXPECT_EQ(f[3].size(), f[3].find('.') + 3) << f[3];
+        EXPECT_EQ(f[4].size(), f[4].find('.') + 3) << f[4];
+    }
+    EXPECT_EQ(lives.front()[5], "en-cours");
+    EXPECT_EQ(lives.back()[5], "final");
+    EXPECT_NE(
+        std::find_if(lives.begin(), lives.end(), [](const auto& f) { return f[5] == "stable"; }),
+        lives.end());
+    // The final reading is the fine measurement's, 441 Hz to a hundredth of a cent.
+    EXPECT_NEAR(std::stod(lives.back()[2]), sound.truthHz, 0.005);
+    EXPECT_NEAR(std::stod(lives.back()[3]), 1200.0 * std::log2(sound.truthHz / 440.0), 0.015);
+}
+
+}  // namespace
+}  // namespace harmolune

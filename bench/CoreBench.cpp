@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "measure/FineEstimator.h"
+#include "measure/LiveTuner.h"
 #include "measure/MeasuringCycle.h"
 #include "spectrum/Fourier.h"
 #include "testing/StiffString.h"
@@ -156,6 +157,35 @@ void BM_FinePianoNote(benchmark::State& state) {
     state.counters["blocks"] = static_cast<double>(blocks.size());
 }
 BENCHMARK(BM_FinePianoNote)->Arg(21)->Arg(69)->Arg(108);
+
+// The tuning display's reading per block, over a whole note from the silence
+// before its strike to the silence after it: the strike detector on every
+// block, the short windows, and the strike's fine measurement.
+void BM_LiveTunerNote(benchmark::State& state) {
+    const int midiNote = static_cast<int>(state.range(0));
+    harmolune::testing::StiffStringTone tone;
+    tone.midiNote = midiNote;
+    tone.leadSeconds = 0.5;
+    const harmolune::testing::StiffStringSound sound =
+        harmolune::testing::SynthesiseStiffString(tone);
+    std::vector<Block> blocks(sound.samples.size() / 4096);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        std::copy_n(sound.samples.begin() + static_cast<std::ptrdiff_t>(b * 4096), 4096,
+                    blocks[b].begin());
+    }
+    harmolune::LiveTuner tuner;
+    std::size_t next = 0;
+    for (auto _ : state) {
+        if (next == 0) {
+            tuner.Choose(midiNote, true);
+        }
+        tuner.Push(blocks[next]);
+        benchmark::DoNotOptimize(tuner.Reading());
+        next = (next + 1) % blocks.size();
+    }
+    state.counters["blocks"] = static_cast<double>(blocks.size());
+}
+BENCHMARK(BM_LiveTunerNote)->Arg(21)->Arg(33)->Arg(69)->Arg(108);
 
 // The usual console table, then each result as a share of one block and the
 // ratio of Transform to FFTW.

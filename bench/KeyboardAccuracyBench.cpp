@@ -7,7 +7,8 @@
 // The truth: one string, its fundamental partial f0·√(1 + B); a unison, the
 // amplitude-weighted mean of its strings' fundamentals; B, the value used.
 // Prints a Markdown table (cents of error; B's error in percent), then the
-// figures the targets are judged by.
+// figures the targets are judged by. Then the tuning display's reading over
+// the same keys (bench/LiveTable.h).
 //
 //   harmolune-keyboard-accuracy-bench
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/LiveTable.h"
 #include "core/Notes.h"
 #include "measure/MeasuringCycle.h"
 #include "testing/StiffString.h"
@@ -212,5 +214,6 @@ int main() {
                 coverage.covered, coverage.readings,
                 coverage.readings > 0 ? 100.0 * coverage.covered / coverage.readings : 0.0);
     std::printf("%s", coverage.missed.c_str());
+    harmolune::bench::PrintLiveTable(&NoteName);
     return 0;
 }

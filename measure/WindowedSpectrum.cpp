@@ -22,7 +22,8 @@ std::mutex& PlannerLock() {
     return lock;
 }
 
-BlockHistory::BlockHistory() : samples_(new double[kMaxWindowBlocks * kFrameLength]) {}
+BlockHistory::BlockHistory()
+    : samples_(new double[static_cast<std::size_t>(kMaxWindowBlocks) * kFrameLength]) {}
 
 void BlockHistory::Clear() {
     count_ = 0;

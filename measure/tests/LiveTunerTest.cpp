@@ -23,7 +23,6 @@ double Cents(double f, double truth) { return 1200.0 * std::log2(f / truth); }
 struct Step {
     double endSeconds;  // the block's end, from the strike
     std::optional<LiveReading> reading;
-    bool changed;
 };
 
 // Chooses the note and feeds every block; the blocks' ends are counted from
@@ -46,8 +45,8 @@ std::vector<Step> Follow(const std::vector<std::uint8_t>& samples, int midiNote,
                         kFrameLength, block.begin());
             tuner.Push(block);
         }
-        steps.push_back({static_cast<double>(b + 1) * kBlockSeconds - strikeSeconds,
-                         tuner.Reading(), tuner.Changed()});
+        steps.push_back(
+            {static_cast<double>(b + 1) * kBlockSeconds - strikeSeconds, tuner.Reading()});
     }
     return steps;
 }
@@ -216,7 +215,7 @@ TEST(LiveTuner, TheLastReadingIsKeptOnceTheNoteHasEndedUntilAnotherNote) {
     testing::StiffStringTone tone = Key(69, 0.4, 9);
     tone.seconds = 2.0;  // then the damper
     testing::StiffStringSound sound = testing::SynthesiseStiffString(tone);
-    sound.samples.resize(sound.samples.size() + 3 * kSampleRate, 128);
+    sound.samples.resize(sound.samples.size() + 3 * static_cast<std::size_t>(kSampleRate), 128);
     LiveTuner tuner;
     tuner.Choose(69, true);
     Block block{};
@@ -384,14 +383,17 @@ TEST_P(NoReading, ComesFromSoundsThatAreNotTheNoteStruck) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sounds, NoReading,
-    ::testing::Values(QuietCase{"a_voice_with_La_4", Voice(), 69, true},
-                      QuietCase{"a_voice_with_the_high_Mi_string", Voice(), 64, false},
-                      QuietCase{"a_noise_burst_with_La_4", NoiseBurst(), 69, true},
-                      QuietCase{"a_noise_burst_with_the_low_Mi_string", NoiseBurst(), 40, false},
-                      QuietCase{"the_hum_with_Sol_1",
-                                Hum(std::vector<std::uint8_t>(5 * kSampleRate, 128)), 31, true},
-                      QuietCase{"the_hum_with_the_low_Mi_string",
-                                Hum(std::vector<std::uint8_t>(5 * kSampleRate, 128)), 40, false}),
+    ::testing::Values(
+        QuietCase{"a_voice_with_La_4", Voice(), 69, true},
+        QuietCase{"a_voice_with_the_high_Mi_string", Voice(), 64, false},
+        QuietCase{"a_noise_burst_with_La_4", NoiseBurst(), 69, true},
+        QuietCase{"a_noise_burst_with_the_low_Mi_string", NoiseBurst(), 40, false},
+        QuietCase{"the_hum_with_Sol_1",
+                  Hum(std::vector<std::uint8_t>(5 * static_cast<std::size_t>(kSampleRate), 128)),
+                  31, true},
+        QuietCase{"the_hum_with_the_low_Mi_string",
+                  Hum(std::vector<std::uint8_t>(5 * static_cast<std::size_t>(kSampleRate), 128)),
+                  40, false}),
     [](const ::testing::TestParamInfo<QuietCase>& info) { return info.param.name; });
 
 TEST(LiveTuner, TheWindowsOwnToneIsNoStrikeButAStrikeAfterItIs) {

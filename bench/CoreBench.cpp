@@ -158,6 +158,18 @@ void BM_FinePianoNote(benchmark::State& state) {
 }
 BENCHMARK(BM_FinePianoNote)->Arg(21)->Arg(69)->Arg(108);
 
+// What listening for a strike costs each block while a note sounds: the
+// block's transform and the sums over the note's partials.
+void BM_StrikeDetector(benchmark::State& state) {
+    harmolune::StrikeDetector strikes;
+    strikes.SetNote(441.0);
+    const Block block = NoisyTone();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(strikes.Push(block));
+    }
+}
+BENCHMARK(BM_StrikeDetector);
+
 // The tuning display's reading per block, over a whole note from the silence
 // before its strike to the silence after it: the strike detector on every
 // block, the short windows, and the strike's fine measurement.

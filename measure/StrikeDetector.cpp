@@ -31,6 +31,8 @@ constexpr int kSameStrikeBlocks = 2;
 constexpr double kBelowShare = 0.1;
 constexpr double kHighestHz = 15000.0;
 constexpr double kCheckBetweenFromHz = 100.0;
+// Steps of the 8-bit scale from silence below which a block holds no strike.
+constexpr int kQuietestStrike = 3;
 
 }  // namespace
 
@@ -78,12 +80,7 @@ double StrikeDetector::Band(double centreHz, double halfWidthHz) const {
     return strongest;
 }
 
-bool StrikeDetector::Push(const Block& samples) {
-    double sum = 0.0;
-    for (const std::uint8_t s : samples) {
-        sum += s;
-    }
-    const double mean = sum / kFrameLength;
+void StrikeDetector::Analyse(const Block& samples, double mean) {
     for (int n = 0; n < kFrameLength; ++n) {
         samples_[n] =
             (samples[static_cast<std::size_t>(n)] - mean) * hann_[static_cast<std::size_t>(n)];
@@ -102,13 +99,10 @@ bool StrikeDetector::Push(const Block& samples) {
     std::nth_element(scratch_.begin(), scratch_.begin() + count / 4, scratch_.begin() + count);
     const double noise = scratch_[static_cast<std::size_t>(count / 4)];
 
-    const double previousNote = notePower_;
     // Partials 1 to 4 at least, and enough to reach 500 Hz in the bass, where
     // the fundamental is weak; a stretched tuning and B put the higher ones
     // a few percent sharp.
     const int partials = std::clamp(static_cast<int>(500.0 / referenceHz_), 4, 16);
-    notePower_ = 0.0;
-    clearPartials_ = 0;
     for (int n = 1; n <= partials && n * referenceHz_ < kHighestHz; ++n) {
         const double p = Band(n * referenceHz_, (n == 1 ? 0.1 : 0.06) * n * referenceHz_);
         notePower_ += p;
@@ -128,14 +122,31 @@ bool StrikeDetector::Push(const Block& samples) {
         }
     }
     const double peakHz = peak * kBinHz;
-    belowPower_ = 0.0;
     // Below 100 Hz the block's 8 Hz bins leave no room between partials.
     for (const double share : {1.0 / 3.0, 0.5, 2.0 / 3.0, 1.5, 2.5}) {
         if (referenceHz_ >= kCheckBetweenFromHz && share * peakHz >= 40.0) {
             belowPower_ += Band(share * peakHz, 0.03 * share * peakHz);
         }
     }
+}
 
+bool StrikeDetector::Push(const Block& samples) {
+    double sum = 0.0;
+    int peak = 0;
+    for (const std::uint8_t s : samples) {
+        sum += s;
+        peak = std::max(peak, std::abs(s - 128));
+    }
+    const double previousNote = notePower_;
+    notePower_ = 0.0;
+    belowPower_ = 0.0;
+    clearPartials_ = 0;
+    // A block whose samples stray no more than a step or two from silence
+    // holds no strike: it is not transformed, and the window costs next to
+    // nothing between notes.
+    if (peak >= kQuietestStrike) {
+        Analyse(samples, sum / kFrameLength);
+    }
     ++sinceStrike_;
     // The first block only tells what already sounds: a note ringing, the hum.
     if (!primed_) {

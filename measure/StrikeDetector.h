@@ -39,6 +39,9 @@ class StrikeDetector {
     int ClearPartials() const { return clearPartials_; }
 
   private:
+    // The block's spectrum, the power of the note's partials and of what
+    // lies below and between them.
+    void Analyse(const Block& samples, double mean);
     double Band(double centreHz, double halfWidthHz) const;
 
     double* samples_ = nullptr;  // kFrameLength, Hann-weighted (fftw_malloc)

@@ -48,9 +48,10 @@ using BlockSource = std::function<bool(Block&)>;
 using LostBlocks = std::function<std::uint64_t()>;
 
 // Prints the note line, the header, one line per block, the result line, the
-// fine measurement's line and the partials' line.
-void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out,
-                    const LostBlocks& lostSoFar = {});
+// fine measurement's line and the partials' line; returns the fine reading
+// as the last block left it.
+std::optional<FineReading> RunMeasurement(const NoteChoice& note, const BlockSource& next,
+                                          std::ostream& out, const LostBlocks& lostSoFar = {});
 
 // "fine", then the settled frequency in hertz (4 decimals), the signed cents
 // against the note, the uncertainty in cents and the seconds of sound used

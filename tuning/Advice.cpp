@@ -49,10 +49,10 @@ std::vector<int> BreakKeys(const BFit& fit, const std::vector<int>& measuredKeys
         below = last + gap / 3;
         above = last + (2 * gap) / 3;
     } else {
-        // The break needs two keys with B below it to be seen.
+        // The break needs a line's worth of keys with B below it to be seen.
         const auto bass = std::count_if(keysWithB.begin(), keysWithB.end(),
                                         [](int k) { return k < kUsualTrebleStart; });
-        if (bass >= 2) {
+        if (bass >= kMinKeysPerLine) {
             return {};
         }
     }

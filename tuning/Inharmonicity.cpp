@@ -81,32 +81,58 @@ std::optional<std::pair<BLine, double>> FitLine(const std::vector<KeyInharmonici
     return std::make_pair(line, solution->chiSquare);
 }
 
-// The variances of B (not ln B) of the stiff-string fit (f_n/n)² = a + b·n²
-// over the partials, each weighted by 1/σ_n² given: B = b/a.
-double VarianceOfB(const std::vector<PartialHz>& partials, const std::vector<double>& weights,
-                   double residualScale) {
+// The fine measurement's stiff-string fit, (f_n/n)² = a + b·n² weighted by
+// n², and the variance of its B = b/a when each (f_n/n)² has the standard
+// deviation `relative` of itself: relative < 0 takes it from the partials'
+// own scatter about the fit. The weights are not 1/σ², so the covariance is
+// the sandwich (XᵀWX)⁻¹·XᵀWΣWX·(XᵀWX)⁻¹. NaN when it cannot be told.
+double VarianceOfB(const std::vector<PartialHz>& partials, double relative) {
+    const std::size_t count = partials.size();
+    std::vector<double> x(count), y(count), w(count);
     LineSums s;
-    for (std::size_t i = 0; i < partials.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         const double n = partials[i].number;
         const double perN = partials[i].frequencyHz / n;
-        s.Add(n * n, perN * perN, weights[i]);
+        x[i] = n * n;
+        y[i] = perN * perN;
+        w[i] = n * n;
+        s.Add(x[i], y[i], w[i]);
     }
     const std::optional<LineSolution> fit = SolveLine(s);
     if (!fit || !(fit->a > 0.0)) {
         return NAN;
     }
-    double scale = residualScale;
-    if (scale < 0.0) {
-        // The partials' own scatter sets σ: Σw r² / (N − 2).
-        scale = s.count > 2 ? fit->chiSquare / (s.count - 2) : NAN;
+    if (relative < 0.0) {
+        if (count <= 2) {
+            return NAN;
+        }
+        double sum = 0.0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const double r = (y[i] - fit->a - fit->b * x[i]) / y[i];
+            sum += r * r;
+        }
+        relative = std::sqrt(sum / static_cast<double>(count - 2));
     }
+    // Inverse of XᵀWX = [[Σw, Σwx], [Σwx, Σwx²]].
+    const double det = s.w * s.xx - s.x * s.x;
+    const double i00 = s.xx / det;
+    const double i01 = -s.x / det;
+    const double i11 = s.w / det;
+    // XᵀWΣWX.
+    double m00 = 0.0, m01 = 0.0, m11 = 0.0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double v = w[i] * w[i] * (relative * y[i]) * (relative * y[i]);
+        m00 += v;
+        m01 += v * x[i];
+        m11 += v * x[i] * x[i];
+    }
+    const double c00 = i00 * (i00 * m00 + i01 * m01) + i01 * (i00 * m01 + i01 * m11);
+    const double c01 = i00 * (i01 * m00 + i11 * m01) + i01 * (i01 * m01 + i11 * m11);
+    const double c11 = i01 * (i01 * m00 + i11 * m01) + i11 * (i01 * m01 + i11 * m11);
     const double a = fit->a;
     const double b = fit->b;
-    const double varA = fit->covariance[0] * scale;
-    const double covAB = fit->covariance[1] * scale;
-    const double varB = fit->covariance[2] * scale;
     // Linear propagation through b / a.
-    return varB / (a * a) + varA * b * b / (a * a * a * a) - 2.0 * covAB * b / (a * a * a);
+    return c11 / (a * a) + c00 * b * b / (a * a * a * a) - 2.0 * c01 * b / (a * a * a);
 }
 
 }  // namespace
@@ -132,25 +158,12 @@ std::optional<KeyInharmonicity> KeyB(const MeasuredKey& key) {
     if (partials.size() < 3) {
         return result;
     }
-    // The fine measurement weighs each partial by n², as here.
-    std::vector<double> weights;
-    for (const PartialHz& p : partials) {
-        weights.push_back(static_cast<double>(p.number) * p.number);
-    }
-    const double byScatter = VarianceOfB(partials, weights, -1.0);
-    // The reading's uncertainty in cents, as if each partial had it: y = (f/n)²
+    const double byScatter = VarianceOfB(partials, -1.0);
+    // The reading's uncertainty in cents, as if each partial had it: (f/n)²
     // moves by 2·ln2/1200 of itself per cent.
-    double byReading = 0.0;
     const double u = std::isfinite(key.uncertaintyCents) ? key.uncertaintyCents : 0.0;
-    if (u > 0.0) {
-        std::vector<double> known;
-        for (const PartialHz& p : partials) {
-            const double perN = p.frequencyHz / p.number;
-            const double sigma = 2.0 * perN * perN * u * std::numbers::ln2 / 1200.0;
-            known.push_back(1.0 / (sigma * sigma));
-        }
-        byReading = VarianceOfB(partials, known, 1.0);
-    }
+    const double byReading =
+        u > 0.0 ? VarianceOfB(partials, 2.0 * u * std::numbers::ln2 / 1200.0) : 0.0;
     double variance = std::max(std::isfinite(byScatter) ? byScatter : 0.0,
                                std::isfinite(byReading) ? byReading : 0.0);
     if (!std::isfinite(byScatter) && !std::isfinite(byReading)) {
@@ -177,11 +190,13 @@ BFit FitInharmonicity(const std::vector<KeyInharmonicity>& given) {
     fit.lowestKey = keys.front().midiNote;
     fit.highestKey = keys.back().midiNote;
     fit.bass = fit.treble = single->first;
-    // Akaike's count: each line's two parameters cost 2 each.
-    double best = single->second + 4.0;
+    // A second line must buy its two parameters: chance alone lowers the
+    // weighted residual by about 2 at the best of a few breaks, a real break
+    // by tens or hundreds.
+    double best = single->second;
     std::size_t bestSplit = 0;
     std::pair<BLine, BLine> bestLines;
-    for (std::size_t p = 2; p + 2 <= keys.size(); ++p) {
+    for (std::size_t p = kMinKeysPerLine; p + kMinKeysPerLine <= keys.size(); ++p) {
         if (keys[p - 1].midiNote > kHighestBassKey) {
             break;
         }
@@ -193,7 +208,12 @@ BFit FitInharmonicity(const std::vector<KeyInharmonicity>& given) {
         if (!bass || !treble) {
             continue;
         }
-        const double score = bass->second + treble->second + 8.0;
+        // Wound strings' B falls towards the break, plain strings' rises
+        // from it: a bass line steeper upwards than the treble's is no break.
+        if (bass->first.slope >= treble->first.slope) {
+            continue;
+        }
+        const double score = bass->second + treble->second + kSecondLineCost;
         if (score < best) {
             best = score;
             bestSplit = p;
@@ -213,8 +233,11 @@ BFit FitInharmonicity(const std::vector<KeyInharmonicity>& given) {
     const double slopes = fit.bass.slope - fit.treble.slope;
     if (slopes != 0.0) {
         const double crossing = (fit.treble.intercept - fit.bass.intercept) / slopes;
-        if (crossing > last && crossing < first) {
-            fit.breakKey = static_cast<int>(std::ceil(crossing));
+        // A key at the crossing itself has the same B on both lines; the
+        // margin keeps rounding from moving the break past it.
+        if (crossing >= last - 1e-9 && crossing <= first + 1e-9) {
+            fit.breakKey =
+                std::clamp(static_cast<int>(std::ceil(crossing - 1e-9)), last + 1, first);
         }
     }
     return fit;

@@ -96,16 +96,20 @@ inline constexpr double kHighestLnB = -2.3025850929940455;  // ln 0.1
 
 // The two-line fit over the keys' B, each weighted by 1 / (σ² + scatter²).
 // Every break between two measured keys is tried, each side holding at least
-// two keys and the bass side ending at or below kHighestBassKey; the break
-// kept is the one of least weighted residual, unless one line over all the
-// keys does as well once its two fewer parameters are counted. The keys
-// between the two lines' last and first measured keys go to the line that
-// crosses the other there, or are split halfway. One key gives a flat line
-// through its B; none, an invalid fit. Deterministic: the same keys, in any
-// order, give the same fit.
+// kMinKeysPerLine keys, the bass side ending at or below kHighestBassKey and
+// its line less steep than the treble's; the break kept is the one of least
+// weighted residual, unless one line over all the keys leaves no more than
+// kSecondLineCost above it. The keys between the two lines' last and first
+// measured keys go to the line that crosses the other there, or are split
+// halfway. One key gives a flat line through its B; none, an invalid fit.
+// Deterministic: the same keys, in any order, give the same fit.
 BFit FitInharmonicity(const std::vector<KeyInharmonicity>& keys);
 
 inline constexpr int kHighestBassKey = 64;  // E4: wound strings never reach higher
+// Two keys always lie on a line: a line of its own needs three.
+inline constexpr int kMinKeysPerLine = 3;
+// How much less weighted residual two lines must leave than one.
+inline constexpr double kSecondLineCost = 10.0;
 
 // One flat line through the keys' mean ln B, weighted as above: the B of a
 // keyboard known at a few keys only.

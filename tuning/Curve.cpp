@@ -211,10 +211,11 @@ Solution Solve(System system, const BFit& fit, bool bends) {
     Eigen::Matrix<double, kParameters, kParameters> sigma;
     sigma.setZero();
     const BLine* lines[2] = {&fit.bass, &fit.treble};
-    for (int l = 0; l < 2; ++l) {
-        sigma(2 * l, 2 * l) = lines[l]->covariance[0];
-        sigma(2 * l, 2 * l + 1) = sigma(2 * l + 1, 2 * l) = lines[l]->covariance[1];
-        sigma(2 * l + 1, 2 * l + 1) = lines[l]->covariance[2];
+    for (Eigen::Index l = 0; l < 2; ++l) {
+        const Eigen::Index at = 2 * l;
+        sigma(at, at) = lines[l]->covariance[0];
+        sigma(at, at + 1) = sigma(at + 1, at) = lines[l]->covariance[1];
+        sigma(at + 1, at + 1) = lines[l]->covariance[2];
     }
     if (bends) {
         sigma(4, 4) = kBassBendPerKey * kBassBendPerKey;
@@ -302,10 +303,12 @@ Curve ComputeCurve(const std::vector<MeasuredKey>& measured, const Style& style)
         }
     }
     std::vector<int> measuredKeys;
+    measuredKeys.reserve(byKey.size());
     for (const auto& [note, key] : byKey) {
         measuredKeys.push_back(note);
     }
     std::vector<int> keysWithB;
+    keysWithB.reserve(known.size());
     for (const KeyInharmonicity& b : known) {
         keysWithB.push_back(b.midiNote);
     }

@@ -395,7 +395,7 @@ bool SavePianoRecord(const std::string& path, const PianoRecord& record, std::st
 }
 
 std::string DefaultPianoRecordPath(std::string_view xdgDataHome, std::string_view home) {
-    const std::string name(kPianoRecordName);
+    std::string name(kPianoRecordName);
     if (!xdgDataHome.empty() && xdgDataHome.front() == '/') {
         std::string dir(xdgDataHome);
         return dir + (dir.back() == '/' ? "" : "/") + "harmolune/" + name;

@@ -7,6 +7,7 @@
 // know are kept on rewrite. Standard library, nlohmann-json and tuning/.
 // Not thread-safe: one caller at a time per file.
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <string_view>
@@ -22,7 +23,7 @@ inline constexpr std::string_view kPianoRecordName = "piano.json";
 // What a damaged record's name is given when it is set aside.
 inline constexpr std::string_view kSetAsideSuffix = ".endommagé";
 // A record is a few tens of kilobytes; anything past this is not one.
-inline constexpr std::size_t kMaxPianoRecordBytes = 16 * 1024 * 1024;
+inline constexpr std::size_t kMaxPianoRecordBytes = std::size_t{16} << 20;
 
 // A field this version does not know: its name and its value as JSON text.
 using UnknownField = std::pair<std::string, std::string>;

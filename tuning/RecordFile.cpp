@@ -48,7 +48,14 @@ int ResolveLinks(std::string& path) {
             return n < 0 ? errno : n == 0 ? ENOENT : ENAMETOOLONG;
         }
         target.resize(static_cast<std::size_t>(n));
-        path = target.front() == '/' ? target : ParentOf(path) + "/" + target;
+        if (target.front() == '/') {
+            path = target;
+        } else {
+            std::string joined = ParentOf(path);
+            joined += '/';
+            joined += target;
+            path = joined;
+        }
     }
     return ELOOP;
 }

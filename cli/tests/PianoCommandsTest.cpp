@@ -245,6 +245,7 @@ TEST(PianoCommands, AStyleNamedInTheUsageIsEveryStyle) {
 }
 
 struct BadCase {
+    // cppcheck-suppress unusedStructMember ; the test\'s name, read by the name generator
     const char* name;
     std::vector<std::string> args;
     std::string line;  // after the tag
@@ -349,7 +350,7 @@ std::string WriteA2(const TempDir& dir, double f1, unsigned seed) {
     tone.seed = seed;
     testing::WavLayout layout;
     layout.samples = testing::SynthesiseStiffString(tone).samples;
-    const std::string path = dir.File("a2-" + std::to_string(seed) + ".wav");
+    std::string path = dir.File("a2-" + std::to_string(seed) + ".wav");
     WriteFile(path, testing::WavBytes(layout));
     return path;
 }
@@ -390,7 +391,7 @@ TEST(PianoCommands, PianoAddsTheFinalReadingAndReplacesItWhenMeasuredAgain) {
 TEST(PianoCommands, ANoteWithoutAFinalReadingAddsNothingAndSaysSo) {
     TempDir dir;
     testing::WavLayout layout;
-    layout.samples.assign(4096 * 3, 128);
+    layout.samples.assign(std::size_t{3} * 4096, 128);
     WriteFile(dir / "silence.wav", testing::WavBytes(layout));
     const std::string record = dir.File("piano.json");
     const ToolRun r =

@@ -65,6 +65,7 @@ double Mismatch(const Curve& curve, int interval, int n, int m, int from, int to
 }
 
 struct OctaveCase {
+    // cppcheck-suppress unusedStructMember ; the test\'s name, read by the name generator
     const char* name;
     const char* style;
     int lower, upper;  // the partials that meet
@@ -187,6 +188,7 @@ TEST(Curve, StandardIsCloseToAProfessionalTuningOfTheGrand) {
 }
 
 struct FewKeysCase {
+    // cppcheck-suppress unusedStructMember ; the test\'s name, read by the name generator
     const char* name;
     double (*inharmonicity)(int);
 };
@@ -196,7 +198,8 @@ class FewKeys : public ::testing::TestWithParam<FewKeysCase> {};
 // The eight A's and C1 give the curve of the whole keyboard, within 0.5 c
 // RMS and 1.5 c at worst from A1 to C7, 3 c at worst over all 88 keys.
 TEST_P(FewKeys, TheEightAsAndC1AgreeWithTheWholeKeyboard) {
-    const auto B = GetParam().inharmonicity;
+    const FewKeysCase& c = GetParam();
+    const auto B = c.inharmonicity;
     const Curve few = ComputeCurve(Measured(EightAsAndC1(), B), Styles()[0]);
     const Curve all = ComputeCurve(Measured(EveryKey(), B), Styles()[0]);
     ASSERT_TRUE(few.fitted);
@@ -290,6 +293,7 @@ TEST(Curve, TooFewKeysFallBack) {
 }
 
 struct EnoughCase {
+    // cppcheck-suppress unusedStructMember ; the test\'s name, read by the name generator
     const char* name;
     std::vector<int> keys;
     bool fitted;
@@ -299,9 +303,9 @@ class Enough : public ::testing::TestWithParam<EnoughCase> {};
 
 // Four keys with B over at least three octaves; keys above F6 have no B.
 TEST_P(Enough, FourKeysWithBOverThreeOctaves) {
-    const Curve curve =
-        ComputeCurve(Measured(GetParam().keys, &testing::TypicalInharmonicity), Styles()[0]);
-    EXPECT_EQ(curve.fitted, GetParam().fitted);
+    const EnoughCase& c = GetParam();
+    const Curve curve = ComputeCurve(Measured(c.keys, &testing::TypicalInharmonicity), Styles()[0]);
+    EXPECT_EQ(curve.fitted, c.fitted);
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, Enough,

@@ -87,6 +87,7 @@ TEST(PianoRecord, AKeyMeasuredAgainReplacesItsEntry) {
 }
 
 struct BadReading {
+    // cppcheck-suppress unusedStructMember ; the test\'s name, read by the name generator
     const char* name;
     MeasuredKey key;
 };
@@ -96,7 +97,8 @@ class RefusedReading : public ::testing::TestWithParam<BadReading> {};
 TEST_P(RefusedReading, ChangesNothing) {
     PianoRecord record;
     ASSERT_TRUE(AddReading(record, Key(60, 261.6)));
-    EXPECT_FALSE(AddReading(record, GetParam().key));
+    const BadReading& c = GetParam();
+    EXPECT_FALSE(AddReading(record, c.key));
     ASSERT_EQ(record.keys.size(), 1U);
     EXPECT_EQ(record.keys.at(60).f1Hz, 261.6);
 }
@@ -154,6 +156,7 @@ TEST(PianoRecord, FieldsThisVersionDoesNotKnowAreKept) {
 }
 
 struct DamagedCase {
+    // cppcheck-suppress unusedStructMember ; the test\'s name, read by the name generator
     const char* name;
     std::string bytes;
     std::string reason;  // the French reason, whole or its beginning
@@ -162,9 +165,10 @@ struct DamagedCase {
 class Damaged : public ::testing::TestWithParam<DamagedCase> {};
 
 TEST_P(Damaged, GivesItsReason) {
-    const LoadedRecord parsed = ParsePianoRecord(GetParam().bytes);
+    const DamagedCase& c = GetParam();
+    const LoadedRecord parsed = ParsePianoRecord(c.bytes);
     EXPECT_EQ(parsed.status, RecordStatus::kDamaged);
-    EXPECT_EQ(parsed.line.substr(0, GetParam().reason.size()), GetParam().reason) << parsed.line;
+    EXPECT_EQ(parsed.line.substr(0, c.reason.size()), c.reason) << parsed.line;
     EXPECT_EQ(parsed.line.find('\n'), std::string::npos);
     EXPECT_TRUE(parsed.record.keys.empty());
 }
@@ -346,6 +350,7 @@ TEST(PianoRecord, AFailedSaveSaysWhyInFrenchAndKeepsTheOldFile) {
 }
 
 struct PathCase {
+    // cppcheck-suppress unusedStructMember ; the test\'s name, read by the name generator
     const char* name;
     const char* xdgDataHome;
     const char* home;
@@ -355,7 +360,8 @@ struct PathCase {
 class DefaultPath : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(DefaultPath, FollowsTheXdgDataFolder) {
-    EXPECT_EQ(DefaultPianoRecordPath(GetParam().xdgDataHome, GetParam().home), GetParam().path);
+    const PathCase& c = GetParam();
+    EXPECT_EQ(DefaultPianoRecordPath(c.xdgDataHome, c.home), c.path);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -70,7 +70,7 @@ test-sanitize: deps
 
 # clang-tidy (.clang-tidy) and cppcheck over every source of the project in
 # $(BUILD)'s compile_commands.json; any finding fails.
-LINT_FILES = '^$(CURDIR)/(core|spectrum|measure|sound|settings|cli|app|fuzz|bench)/.*\.cpp$$'
+LINT_FILES = '^$(CURDIR)/(core|spectrum|measure|tuning|sound|settings|cli|app|fuzz|bench)/.*\.cpp$$'
 lint: build
 	run-clang-tidy -quiet -p $(BUILD) -j $(JOBS) $(LINT_FILES) > $(BUILD)/clang-tidy.log 2>&1 \
 	  || { grep -E 'warning:|error:' -A3 $(BUILD)/clang-tidy.log; exit 1; }

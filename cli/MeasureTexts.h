@@ -16,10 +16,20 @@
 namespace harmolune::measure_texts {
 
 inline constexpr const char* kUsage =
-    "Utilisation : harmolune-measure --key K --octave O [--live] FICHIER\n"
-    "              harmolune-measure --string S [--live] FICHIER\n"
-    "              harmolune-measure (--key K --octave O | --string S) --record N\n"
-    "                                [--source NOM] [--live]\n"
+    "Utilisation : harmolune-measure --key K --octave O [--piano RELEVÉ] [--live]
+    "
+    "                                FICHIER
+    "
+    "              harmolune-measure --string S [--live] FICHIER
+    "
+    "              harmolune-measure (--key K --octave O | --string S) --record N
+    "
+    "                                [--source NOM] [--piano RELEVÉ] [--live]
+    "
+    "              harmolune-measure --curve RELEVÉ [--style NOM] [--csv]
+    "
+    "                                [--scala PRÉFIXE]
+    "
     "              harmolune-measure --list-sources\n"
     "              harmolune-measure --help | --version\n"
     "\n"
@@ -36,6 +46,23 @@ inline constexpr const char* kUsage =
     "                   (en-cours, stable ou final)\n"
     "  --list-sources   liste les sources : nom, source par défaut (yes ou no),\n"
     "                   description\n"
+    "  --piano RELEVÉ   ajoute la lecture finale de la touche (La 0 à Do 8) au\n"
+    "                   relevé du piano RELEVÉ, un fichier JSON créé au besoin ;\n"
+    "                   une mesure sans lecture finale n'ajoute rien et le dit\n"
+    "  --curve RELEVÉ   affiche la courbe d'accord du relevé : une ligne style,\n"
+    "                   une ligne curve par touche de La 0 à Do 8 (MIDI, nom,\n"
+    "                   cible en Hz, cible en cents, incertitude en cents, B,\n"
+    "                   fréquence mesurée et écart à la cible en cents, - pour\n"
+    "                   une touche non mesurée), puis une ligne fit (touche de la\n"
+    "                   cassure, pente et ordonnée à l'origine de ln B pour les\n"
+    "                   basses puis les aigus)\n"
+    "  --style NOM      avec --curve, ce style au lieu de celui du relevé :\n"
+    "                   Standard, Douzièmes pures, Octaves 4:2 ou Octaves 6:3\n"
+    "  --csv            avec --curve, la même table en CSV, 12 chiffres\n"
+    "                   significatifs, un champ vide pour une touche non mesurée\n"
+    "  --scala PRÉFIXE  avec --curve, écrit aussi PRÉFIXE.scl (88 notes de La 0\n"
+    "                   à Do 8, sans répétition à l'octave) et PRÉFIXE.kbm (les\n"
+    "                   touches MIDI 21 à 108)\n"
     "  -h, --help       affiche ce texte\n"
     "  --version        affiche la version\n"
     "FICHIER peut être un WAV de n'importe quel format d'échantillons, FLAC, Ogg\n"
@@ -47,8 +74,10 @@ inline constexpr const char* kUsage =
     "au fil de l'eau et n'acceptent que ce WAV de 8 bits : donnez les autres\n"
     "enregistrements sous forme de fichier.\n"
     "Code de retour : 0 une fois mesuré ; 2 pour de mauvais arguments, un\n"
-    "fichier qui ne peut être mesuré, un enregistrement qui échoue ou une sortie\n"
-    "qui ne peut être écrite.\n";
+    "fichier qui ne peut être mesuré, un enregistrement qui échoue, une sortie\n"
+    "qui ne peut être écrite, un relevé illisible (un relevé endommagé est mis\n"
+    "de côté sous RELEVÉ.endommagé par --piano), un style inconnu ou un fichier\n"
+    "qui ne peut être écrit.\n";
 
 // Each line on stderr starts with this tag.
 inline constexpr const char* kTag = "harmolune-measure: ";

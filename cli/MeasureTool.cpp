@@ -12,6 +12,8 @@
 #include <ostream>
 
 #include "cli/MeasureTexts.h"
+#include "cli/PianoCommands.h"
+#include "cli/PianoTexts.h"
 #include "cli/SoundFile.h"
 #include "core/Numbers.h"
 #include "measure/LiveTuner.h"
@@ -40,7 +42,8 @@ std::optional<long long> ParseInteger(const std::string& text) {
 // Measures `blocks` blocks from recorder. The blocks are taken as they come:
 // the ring keeps the newest when this falls behind.
 int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder,
-           const std::string& source, bool live, std::ostream& out, std::ostream& err) {
+           const std::string& source, bool live, std::ostream& out, std::ostream& err,
+           std::optional<FineReading>& reading) {
     const std::string input =
         source.empty() ? measure_texts::kDefaultInput : measure_texts::NamedSource(source);
     auto ring = std::make_unique<BlockRing>();
@@ -74,7 +77,7 @@ int Record(const NoteChoice& note, long long blocks, CaptureDevice& recorder,
         ++taken;
         return true;
     };
-    RunMeasurement(
+    reading = RunMeasurement(
         note, next, out, [&ring] { return ring->Dropped(); }, live);
     recorder.Stop();
     if (silent) {
@@ -129,7 +132,7 @@ bool IsStream(const std::string& path) {
 // receive the same sound: one line says so, and a second one when its peak
 // stays below what the measurement takes.
 int MeasureSoundFile(const NoteChoice& note, const std::string& path, bool live, std::ostream& out,
-                     std::ostream& err) {
+                     std::ostream& err, std::optional<FineReading>& reading) {
     SoundFile sound;
     std::string error;
     if (!sound.Open(path, error)) {
@@ -139,7 +142,7 @@ int MeasureSoundFile(const NoteChoice& note, const std::string& path, bool live,
     err << measure_texts::kTag << path << " : " << measure_texts::Converted(sound.Description())
         << '\n';
     long long blocks = 0;
-    RunMeasurement(
+    reading = RunMeasurement(
         note,
         [&sound, &blocks](Block& b) {
             const bool more = sound.ReadBlock(b);
@@ -324,8 +327,9 @@ void WriteLiveLine(std::ostream& out, long long block, const LiveReading& readin
         << '\n';
 }
 
-void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out,
-                    const LostBlocks& lostSoFar, bool live) {
+std::optional<FineReading> RunMeasurement(const NoteChoice& note, const BlockSource& next,
+                                          std::ostream& out, const LostBlocks& lostSoFar,
+                                          bool live) {
     constexpr std::string_view kSeparator = ".";
     MeasuringCycle cycle;
     cycle.Arm(note.referenceText, note.note, kSeparator, note.program == kPianoProgram);
@@ -361,12 +365,68 @@ void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostrea
     out << "result\t" << cycle.MeasuredText() << '\n';
     WriteFineLine(out, cycle.Fine());
     WritePartialsLine(out, cycle.Fine());
+    return cycle.Fine();
 }
+
+namespace {
+
+// The note measured from a file, a pipe or the default input.
+int MeasureNote(const MeasureOptions& options, const NoteChoice& note, const SoundInput& input,
+                std::ostream& out, std::ostream& err, std::optional<FineReading>& reading) {
+    if (options.recordBlocks) {
+        CaptureDevice* recorder = input.capture ? input.capture(options.source) : nullptr;
+        if (recorder == nullptr) {
+            err << measure_texts::kTag << measure_texts::kNoRecording << '\n';
+            return 2;
+        }
+        return Record(note, *options.recordBlocks, *recorder, options.source, options.live, out,
+                      err, reading);
+    }
+    std::string error;
+    const std::string& name = options.file == "-" ? measure_texts::kStandardInput : options.file;
+    WavReader wav;
+    if (!wav.Open(options.file, error)) {
+        // Anything else is read from a file, through libsndfile; standard
+        // input and pipes carry only what WavReader reads.
+        if (!IsRegularFile(options.file)) {
+            err << measure_texts::kTag << name << " : " << error
+                << (IsStream(options.file) ? measure_texts::kStreamsCarryOnlyWav : "") << '\n';
+            return 2;
+        }
+        return MeasureSoundFile(note, options.file, options.live, out, err, reading);
+    }
+    reading = RunMeasurement(
+        note, [&wav](Block& b) { return wav.ReadBlock(b); }, out, {}, options.live);
+    // What was there is measured; what was not is said.
+    const std::uint64_t blocks = wav.FoundBytes() / kFrameLength;
+    if (!wav.ReadError().empty()) {
+        err << measure_texts::kTag << name << " : "
+            << measure_texts::WavReadStopped(wav.FoundBytes(), blocks) << wav.ReadError() << '\n';
+        return 2;
+    }
+    if (wav.CutShort()) {
+        err << measure_texts::kTag << name << " : "
+            << measure_texts::CutShort(*wav.DeclaredBytes(), wav.FoundBytes(), blocks) << '\n';
+    }
+    return 0;
+}
+
+}  // namespace
 
 int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                 const SoundInput& input) {
     std::string error;
-    const std::optional<MeasureOptions> options = ParseMeasureOptions(args, error);
+    PianoOptions piano;
+    std::vector<std::string> rest;
+    if (!SplitPianoOptions(args, piano, rest, error)) {
+        err << measure_texts::kTag << error << "\n\n" << kMeasureUsage;
+        return 2;
+    }
+    // --curve comes alone, or with --help or --version, which win.
+    if (!piano.curveFile.empty() && rest.empty()) {
+        return PrintCurve(piano, out, err);
+    }
+    const std::optional<MeasureOptions> options = ParseMeasureOptions(rest, error);
     if (!options) {
         err << measure_texts::kTag << error << "\n\n" << kMeasureUsage;
         return 2;
@@ -384,41 +444,17 @@ int MeasureMain(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     const NoteChoice note = options->string ? ChooseString(*options->string, ".")
                                             : ChooseKey(*options->key, *options->octave, ".");
-    if (options->recordBlocks) {
-        CaptureDevice* recorder = input.capture ? input.capture(options->source) : nullptr;
-        if (recorder == nullptr) {
-            err << measure_texts::kTag << measure_texts::kNoRecording << '\n';
-            return 2;
-        }
-        return Record(note, *options->recordBlocks, *recorder, options->source, options->live, out,
-                      err);
-    }
-    const std::string& name = options->file == "-" ? measure_texts::kStandardInput : options->file;
-    WavReader wav;
-    if (!wav.Open(options->file, error)) {
-        // Anything else is read from a file, through libsndfile; standard
-        // input and pipes carry only what WavReader reads.
-        if (!IsRegularFile(options->file)) {
-            err << measure_texts::kTag << name << " : " << error
-                << (IsStream(options->file) ? measure_texts::kStreamsCarryOnlyWav : "") << '\n';
-            return 2;
-        }
-        return MeasureSoundFile(note, options->file, options->live, out, err);
-    }
-    RunMeasurement(
-        note, [&wav](Block& b) { return wav.ReadBlock(b); }, out, {}, options->live);
-    // What was there is measured; what was not is said.
-    const std::uint64_t blocks = wav.FoundBytes() / kFrameLength;
-    if (!wav.ReadError().empty()) {
-        err << measure_texts::kTag << name << " : "
-            << measure_texts::WavReadStopped(wav.FoundBytes(), blocks) << wav.ReadError() << '\n';
+    if (!piano.pianoFile.empty() &&
+        (options->string || note.note < tuning::kLowestKey || note.note > tuning::kHighestKey)) {
+        err << measure_texts::kTag << piano_texts::kPianoNeedsKey << "\n\n" << kMeasureUsage;
         return 2;
     }
-    if (wav.CutShort()) {
-        err << measure_texts::kTag << name << " : "
-            << measure_texts::CutShort(*wav.DeclaredBytes(), wav.FoundBytes(), blocks) << '\n';
+    std::optional<FineReading> reading;
+    const int status = MeasureNote(*options, note, input, out, err, reading);
+    if (status != 0 || piano.pianoFile.empty()) {
+        return status;
     }
-    return 0;
+    return AddToPiano(piano.pianoFile, note.note, reading, UtcNow(), err);
 }
 
 }  // namespace harmolune

@@ -50,10 +50,12 @@ using BlockSource = std::function<bool(Block&)>;
 using LostBlocks = std::function<std::uint64_t()>;
 
 // Prints the note line, the header, one line per block, the result line, the
-// fine measurement's line and the partials' line. With live, each block row
-// whose block changed the tuning display's reading is followed by a live line.
-void RunMeasurement(const NoteChoice& note, const BlockSource& next, std::ostream& out,
-                    const LostBlocks& lostSoFar = {}, bool live = false);
+// fine measurement's line and the partials' line; returns the fine reading
+// as the last block left it. With live, each block row whose block changed
+// the tuning display's reading is followed by a live line.
+std::optional<FineReading> RunMeasurement(const NoteChoice& note, const BlockSource& next,
+                                          std::ostream& out, const LostBlocks& lostSoFar = {},
+                                          bool live = false);
 
 // "live", the block's index, the reading's frequency in hertz (4 decimals),
 // its signed cents against the note and its uncertainty in cents (2

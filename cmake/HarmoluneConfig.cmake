@@ -78,6 +78,10 @@ pkg_check_modules(FFTW3 REQUIRED IMPORTED_TARGET fftw3)
 # harmolune-measure reads recordings through libsndfile and libsoxr.
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
 pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
+# The tuning curve's least-squares solve (header-only), and the piano's
+# record, a JSON file (header-only too).
+find_package(Eigen3 3.4 REQUIRED NO_MODULE)
+find_package(nlohmann_json 3 REQUIRED)
 if(HARMOLUNE_SOUND)
   pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
   pkg_check_modules(FLUIDSYNTH REQUIRED IMPORTED_TARGET fluidsynth)
@@ -134,6 +138,7 @@ function(harmolune_summary)
     message(STATUS "  ${option} = ${${option}}")
   endforeach()
   message(STATUS "  FFTW ${FFTW3_VERSION}, libsndfile ${SNDFILE_VERSION}, libsoxr ${SOXR_VERSION}")
+  message(STATUS "  Eigen ${Eigen3_VERSION}, nlohmann-json ${nlohmann_json_VERSION}")
   if(HARMOLUNE_SOUND)
     message(STATUS "  libpulse ${PULSE_VERSION}, FluidSynth ${FLUIDSYNTH_VERSION}")
   endif()

@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev libfftw3-dev
   qt6-base-dev libgl-dev libxcb1-dev fonts-dejavu-core fonts-dejavu-extra
   libfluidsynth-dev timgm6mb-soundfont
-  libpulse-dev libsndfile1-dev libsoxr-dev
+  libpulse-dev libsndfile1-dev libsoxr-dev libeigen3-dev nlohmann-json3-dev
   pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber sox
   desktop-file-utils appstream
   xvfb xauth dbus at-spi2-core python3-pyatspi

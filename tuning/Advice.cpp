@@ -1,0 +1,103 @@
+#include "tuning/Advice.h"
+
+#include <algorithm>
+
+#include "core/Notes.h"
+
+namespace harmolune::tuning {
+
+namespace {
+
+constexpr int kFirstA = 33;  // A1
+constexpr int kLastA = 105;  // A7
+// Wound strings end somewhere between these on most pianos.
+constexpr int kUsualBassEnd = 36;      // C2
+constexpr int kUsualTrebleStart = 48;  // C3
+
+bool Contains(const std::vector<int>& keys, int key) {
+    return std::binary_search(keys.begin(), keys.end(), key);
+}
+
+// "a", "a et b", "a, b et c".
+std::string JoinNames(const std::vector<int>& keys) {
+    std::string text;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (i > 0) {
+            text += i + 1 == keys.size() ? " et " : ", ";
+        }
+        text += KeyName(keys[i]);
+    }
+    return text;
+}
+
+// Two keys that would place the break: inside the gap the fit left around
+// it, or about the usual end of the wound strings when the fit found none.
+std::vector<int> BreakKeys(const BFit& fit, const std::vector<int>& measuredKeys,
+                           const std::vector<int>& keysWithB) {
+    int below = kUsualBassEnd;
+    int above = kUsualTrebleStart;
+    if (fit.breakKey != 0) {
+        const auto first = std::lower_bound(keysWithB.begin(), keysWithB.end(), fit.breakKey);
+        if (first == keysWithB.begin() || first == keysWithB.end()) {
+            return {};
+        }
+        const int last = *(first - 1);
+        const int gap = *first - last;
+        if (gap <= kWidestBreakGap) {
+            return {};
+        }
+        below = last + gap / 3;
+        above = last + (2 * gap) / 3;
+    } else {
+        // The break needs a line's worth of keys with B below it to be seen.
+        const auto bass = std::count_if(keysWithB.begin(), keysWithB.end(),
+                                        [](int k) { return k < kUsualTrebleStart; });
+        if (bass >= kMinKeysPerLine) {
+            return {};
+        }
+    }
+    std::vector<int> keys;
+    for (const int k : {below, above}) {
+        if (!Contains(measuredKeys, k)) {
+            keys.push_back(k);
+        }
+    }
+    return keys;
+}
+
+}  // namespace
+
+std::string KeyName(int midiNote) {
+    const int key = ((midiNote % 12) + 12) % 12;
+    const int octave = (midiNote - key) / 12 - 1;
+    return std::string(kKeys[key].tag) + " " + std::to_string(octave);
+}
+
+std::string CurveAdvice(bool fitted, const BFit& fit, const std::vector<int>& measuredKeys,
+                        const std::vector<int>& keysWithB) {
+    std::vector<int> as;
+    for (int k = kFirstA; k <= kLastA; k += 12) {
+        // Without a curve, an A measured without its B does not count yet;
+        // B is measured up to the middle of octave 6.
+        const bool lacking =
+            !Contains(measuredKeys, k) || (!fitted && k <= 81 && !Contains(keysWithB, k));
+        if (lacking) {
+            as.push_back(k);
+        }
+    }
+    const std::vector<int> around = BreakKeys(fit, measuredKeys, keysWithB);
+    if (as.empty() && around.empty()) {
+        return "";
+    }
+    std::string text = fitted ? "Pour affiner la courbe, mesurez aussi "
+                              : "La courbe demande 4 touches mesurées sur au moins 3 octaves : "
+                                "mesurez ";
+    text += JoinNames(as);
+    if (!around.empty()) {
+        text += as.empty() ? "" : ", puis ";
+        text += JoinNames(around) + ", de part et d'autre de la fin des cordes filées";
+    }
+    return text + ".";
+}
+
+}  // namespace harmolune::tuning

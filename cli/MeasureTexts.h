@@ -16,20 +16,13 @@
 namespace harmolune::measure_texts {
 
 inline constexpr const char* kUsage =
-    "Utilisation : harmolune-measure --key K --octave O [--piano RELEVÉ] [--live]
-    "
-    "                                FICHIER
-    "
-    "              harmolune-measure --string S [--live] FICHIER
-    "
-    "              harmolune-measure (--key K --octave O | --string S) --record N
-    "
-    "                                [--source NOM] [--piano RELEVÉ] [--live]
-    "
-    "              harmolune-measure --curve RELEVÉ [--style NOM] [--csv]
-    "
-    "                                [--scala PRÉFIXE]
-    "
+    "Utilisation : harmolune-measure --key K --octave O [--piano RELEVÉ] [--live]\n"
+    "                                FICHIER\n"
+    "              harmolune-measure --string S [--live] FICHIER\n"
+    "              harmolune-measure (--key K --octave O | --string S) --record N\n"
+    "                                [--source NOM] [--piano RELEVÉ] [--live]\n"
+    "              harmolune-measure --curve RELEVÉ [--style NOM] [--csv]\n"
+    "                                [--scala PRÉFIXE]\n"
     "              harmolune-measure --list-sources\n"
     "              harmolune-measure --help | --version\n"
     "\n"

@@ -110,7 +110,7 @@ std::optional<FineReading> LiveTuner::Quick() {
         return std::nullopt;
     }
     int blocks = 1;
-    while (2 * blocks <= available && 2 * blocks <= longestBlocks_) {
+    while (2LL * blocks <= available && 2 * blocks <= longestBlocks_) {
         blocks *= 2;
     }
     nextWindowEnd_ = count + std::max(1, blocks / 8);

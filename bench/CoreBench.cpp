@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "measure/FineEstimator.h"
+#include "measure/LiveTuner.h"
 #include "measure/MeasuringCycle.h"
 #include "spectrum/Fourier.h"
 #include "testing/StiffString.h"
@@ -156,6 +157,46 @@ void BM_FinePianoNote(benchmark::State& state) {
     state.counters["blocks"] = static_cast<double>(blocks.size());
 }
 BENCHMARK(BM_FinePianoNote)->Arg(21)->Arg(69)->Arg(108);
+
+// The tuning display's reading over a whole strike, per block: the same
+// synthetic piano note through LiveTuner, from the block before the strike to
+// the block where its reading becomes final. Each block's short window, and
+// from two blocks on the window's recent half, which says how far the pitch
+// moves within it.
+void BM_LiveTunerNote(benchmark::State& state) {
+    const int midiNote = static_cast<int>(state.range(0));
+    harmolune::testing::StiffStringTone tone;
+    tone.midiNote = midiNote;
+    tone.leadSeconds = 4096.0 / 32768.0;
+    const harmolune::testing::StiffStringSound sound =
+        harmolune::testing::SynthesiseStiffString(tone);
+    std::vector<Block> blocks(sound.samples.size() / 4096);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        std::copy_n(sound.samples.begin() + static_cast<std::ptrdiff_t>(b * 4096), 4096,
+                    blocks[b].begin());
+    }
+    harmolune::LiveTuner tuner;
+    tuner.Choose(midiNote, true);
+    std::size_t followed = 0;
+    while (followed < blocks.size()) {
+        tuner.Push(blocks[followed++]);
+        if (tuner.Reading() && tuner.Reading()->state == harmolune::LiveState::Final) {
+            break;
+        }
+    }
+    blocks.resize(followed);
+    std::size_t next = 0;
+    for (auto _ : state) {
+        if (next == 0) {
+            tuner.Choose(midiNote, true);
+        }
+        tuner.Push(blocks[next]);
+        benchmark::DoNotOptimize(tuner.Reading());
+        next = (next + 1) % blocks.size();
+    }
+    state.counters["blocks"] = static_cast<double>(blocks.size());
+}
+BENCHMARK(BM_LiveTunerNote)->Arg(21)->Arg(69)->Arg(108);
 
 // The usual console table, then each result as a share of one block and the
 // ratio of Transform to FFTW.

@@ -1,7 +1,8 @@
 // harmolune-measure --record end to end, through the private sound server of
 // scripts/run-tests.sh: a tone made here is played into the server's sink
 // with paplay while the real tool records the sink's monitor, and the tool
-// reads the tone's frequency to within half a hertz with nothing on stderr.
+// reads the tone's frequency to within half a hertz, and its fine reading to
+// within 0.05 cent, with nothing on stderr.
 // Also through a server of the test's own that dies while the tool records and
 // is started again: the tool carries on and measures the tone played after.
 // And with a second sink beside the default one, each playing a tone of its
@@ -69,9 +70,19 @@ double Result(const std::string& out) {
     return std::stod(out.substr(at + 7));
 }
 
+// The hertz of the "fine" line (hertz, cents, uncertainty, seconds,
+// tab-separated), or NaN when there is none.
+double Fine(const std::string& out) {
+    const std::size_t at = out.rfind("fine\t");
+    if (at == std::string::npos || out.compare(at + 5, 2, "-\n") == 0) {
+        return std::nan("");
+    }
+    return std::stod(out.substr(at + 5));
+}
+
 class RecordEndToEnd : public ::testing::TestWithParam<LiveCase> {};
 
-TEST_P(RecordEndToEnd, MeasuresThePlayedToneWithinHalfAHertz) {
+TEST_P(RecordEndToEnd, MeasuresThePlayedToneAndItsFineReading) {
     SKIP_WITHOUT_TEST_SOUND_SERVER();
     const LiveCase& c = GetParam();
     ASSERT_EQ(testing::SetCaptureVolume("100%"), 0);
@@ -90,6 +101,9 @@ TEST_P(RecordEndToEnd, MeasuresThePlayedToneWithinHalfAHertz) {
     EXPECT_EQ(ReadFile(dir / "tool.err"), "");
     const std::string out = ReadFile(dir / "tool.out");
     EXPECT_NEAR(Result(out), c.toneHz, 0.5) << out;
+    // The sound server resamples the tone to its sink's rate and back, and
+    // keeps its pitch: the fine reading claims hundredths of a cent.
+    EXPECT_NEAR(1200.0 * std::log2(Fine(out) / c.toneHz), 0.0, 0.05) << out;
 }
 
 // The keys and strings the tool is told, and tones on and off their pitch:

@@ -12,13 +12,11 @@
 // the other; --list-sources lists both as pactl does.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
 #include <thread>
 
-#include "core/Block.h"
 #include "testing/SoundTestSupport.h"
 #include "testing/WavFiles.h"
 
@@ -40,25 +38,6 @@ void PrintTo(const LiveCase& c, std::ostream* os) {
         *os << a << ' ';
     }
     *os << "playing " << c.toneHz << " Hz";
-}
-
-// Three seconds at level 60 of 128, inside the accepted 32 to 90, faded in
-// and out over three blocks. A tone that starts or stops abruptly leaves a
-// block holding a few milliseconds of it: the level, a peak, counts the
-// block, and so short a piece of a sine can read tens of hertz off. Faded,
-// the block where the tone starts or stops stays below level 16 and is not
-// counted, as an instrument's would not be.
-std::string FadedTone(double toneHz) {
-    testing::WavLayout tone;
-    const int length = 3 * kSampleRate;
-    const int fade = 3 * kFrameLength;
-    for (int t = 0; t < length; ++t) {
-        const int edge = std::min(t, length - 1 - t);
-        const double gain = edge >= fade ? 1.0 : (1 - std::cos(M_PI * edge / fade)) / 2;
-        tone.samples.push_back(static_cast<std::uint8_t>(
-            128 + std::lround(60 * gain * std::sin(2 * M_PI * toneHz * t / kSampleRate))));
-    }
-    return testing::WavBytes(tone);
 }
 
 // The number after "result\t" in the tool's output, or NaN.
@@ -87,7 +66,7 @@ TEST_P(RecordEndToEnd, MeasuresThePlayedToneAndItsFineReading) {
     const LiveCase& c = GetParam();
     ASSERT_EQ(testing::SetCaptureVolume("100%"), 0);
     TempDir dir;
-    testing::WriteFile(dir / "tone.wav", FadedTone(c.toneHz));
+    testing::WriteFile(dir / "tone.wav", testing::FadedToneWav(c.toneHz));
 
     std::vector<std::string> args{HARMOLUNE_MEASURE_TOOL};
     args.insert(args.end(), c.note.begin(), c.note.end());
@@ -125,7 +104,7 @@ TEST(RecordEndToEndRestart, AServerThatComesBackIsRecordedAgainAndTheToneMeasure
     testing::PrivateSoundServer server(dir / "server");
     ASSERT_TRUE(server.WaitUntilReady());
     const std::string pulseServer = "PULSE_SERVER=" + server.Address();
-    testing::WriteFile(dir / "tone.wav", FadedTone(441.3));
+    testing::WriteFile(dir / "tone.wav", testing::FadedToneWav(441.3));
 
     Child tool({HARMOLUNE_MEASURE_TOOL, "--key", "9", "--octave", "4", "--record", "72"},
                dir / "tool.out", dir / "tool.err", {pulseServer});
@@ -258,8 +237,8 @@ class RecordFromSource : public ::testing::TestWithParam<SourceCase> {
 
 TEST_P(RecordFromSource, RecordsTheChosenSourceAndNotTheOther) {
     const SourceCase& c = GetParam();
-    testing::WriteFile(dir_ / "second.wav", FadedTone(kSecondHz));
-    testing::WriteFile(dir_ / "default.wav", FadedTone(kDefaultHz));
+    testing::WriteFile(dir_ / "second.wav", testing::FadedToneWav(kSecondHz));
+    testing::WriteFile(dir_ / "default.wav", testing::FadedToneWav(kDefaultHz));
 
     std::vector<std::string> args{
         HARMOLUNE_MEASURE_TOOL, "--key", "9", "--octave", "4", "--record", "48"};
@@ -320,8 +299,8 @@ INSTANTIATE_TEST_SUITE_P(
 // A named source that goes away is waited for, not swapped for the default:
 // once it is back, its tone is measured, and the default's is not.
 TEST_F(RecordFromSource, ANamedSourceThatGoesAwayIsWaitedForAndNotSwapped) {
-    testing::WriteFile(dir_ / "second.wav", FadedTone(kSecondHz));
-    testing::WriteFile(dir_ / "default.wav", FadedTone(kDefaultHz));
+    testing::WriteFile(dir_ / "second.wav", testing::FadedToneWav(kSecondHz));
+    testing::WriteFile(dir_ / "default.wav", testing::FadedToneWav(kDefaultHz));
     Child tool({HARMOLUNE_MEASURE_TOOL, "--key", "9", "--octave", "4", "--record", "56", "--source",
                 kSecondSource},
                dir_ / "tool.out", dir_ / "tool.err");

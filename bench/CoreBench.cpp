@@ -170,14 +170,16 @@ void BM_StrikeDetector(benchmark::State& state) {
 }
 BENCHMARK(BM_StrikeDetector);
 
-// The tuning display's reading per block, over a whole note from the silence
-// before its strike to the silence after it: the strike detector on every
-// block, the short windows, and the strike's fine measurement.
+// The tuning display's reading over a whole strike, per block: the same
+// synthetic piano note through LiveTuner, from the block before the strike to
+// the block where its reading becomes final. Each block's short window, and
+// from two blocks on the window's recent half, which says how far the pitch
+// moves within it.
 void BM_LiveTunerNote(benchmark::State& state) {
     const int midiNote = static_cast<int>(state.range(0));
     harmolune::testing::StiffStringTone tone;
     tone.midiNote = midiNote;
-    tone.leadSeconds = 0.5;
+    tone.leadSeconds = 4096.0 / 32768.0;
     const harmolune::testing::StiffStringSound sound =
         harmolune::testing::SynthesiseStiffString(tone);
     std::vector<Block> blocks(sound.samples.size() / 4096);
@@ -186,6 +188,15 @@ void BM_LiveTunerNote(benchmark::State& state) {
                     blocks[b].begin());
     }
     harmolune::LiveTuner tuner;
+    tuner.Choose(midiNote, true);
+    std::size_t followed = 0;
+    while (followed < blocks.size()) {
+        tuner.Push(blocks[followed++]);
+        if (tuner.Reading() && tuner.Reading()->state == harmolune::LiveState::Final) {
+            break;
+        }
+    }
+    blocks.resize(followed);
     std::size_t next = 0;
     for (auto _ : state) {
         if (next == 0) {

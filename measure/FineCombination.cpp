@@ -2,7 +2,8 @@
 // reading: the power-weighted median sets aside the fragments, a tent-weighted
 // mean gives the frequency one window over the whole span would show, and the
 // spread over the span, less what the noise explains, says how far the pitch
-// strays. A piano key's partials are averaged over the windows and fit B.
+// strays over all of it. A piano key's partials are averaged over the windows
+// and fit B.
 
 #include <algorithm>
 #include <cmath>
@@ -127,23 +128,38 @@ std::optional<FineReading> FineEstimator::Combine(const Track& track) const {
         }
     }
 
-    // How far the pitch strays, with the same weights, over the span. Of
-    // that spread, what the noise of one window explains averages out over
-    // the windows that do not overlap; the rest is the pitch wandering (two
-    // strings beating, a sampled note's loop), which does not. A fundamental
-    // placed by its partials adds how far a real string strays from the
-    // model.
+    // How far the pitch strays from the reading over the span, weighed two
+    // ways: as the reading weighs it, where the loud part leads, and by each
+    // window's amplitude alone, as the ear weighs a note's parts (loudness
+    // grows about as the amplitude to the power 0.6), where a pitch that
+    // moves in the quieter later windows shows: the aftersound taking over,
+    // a sampled note's loop, strings beating. Of each spread, what the noise
+    // of one window explains averages out over the windows that do not
+    // overlap; the larger rest is the pitch wandering, which does not. A
+    // fundamental placed by its partials adds how far a real string strays
+    // from the model.
     double spread = 0.0;
     double noise = 0.0;
+    double heardSpread = 0.0;
+    double heardNoise = 0.0;
+    double heardSum = 0.0;
     for (int i = 0; i < count; ++i) {
         const double d = CentsBetween(sorted_[i].frequencyHz, r.frequencyHz);
+        const double noise2 = sorted_[i].noiseCents * sorted_[i].noiseCents;
         spread += sorted_[i].power * d * d;
-        noise += sorted_[i].power * sorted_[i].noiseCents * sorted_[i].noiseCents;
+        noise += sorted_[i].power * noise2;
+        if (std::abs(CentsBetween(sorted_[i].frequencyHz, median)) <= kOutlierCents) {
+            const double amplitude = std::sqrt(chosen_[i].power);
+            heardSpread += amplitude * d * d;
+            heardNoise += amplitude * noise2;
+            heardSum += amplitude;
+        }
     }
     spread /= kernelSum;
     noise /= kernelSum;
     const double independent = std::max(1.0, spanLength / windowBlocks);
-    const double wander = std::max(0.0, spread - noise);
+    const double heard = heardSum > 0.0 ? (heardSpread - heardNoise) / heardSum : 0.0;
+    const double wander = std::max({0.0, spread - noise, heard});
     const double model = fromPartials ? kModelCents : 0.0;
     // A pure tone is no unison of strings: it has no partials.
     const double unison = r.partialCount >= 2 ? kUnisonCents : 0.0;

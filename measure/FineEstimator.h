@@ -44,11 +44,14 @@
 namespace harmolune {
 
 struct FineReading {
-    double frequencyHz = 0.0;       // the settled frequency
-    double cents = 0.0;             // against the note's equal-tempered frequency
-    double uncertaintyCents = 0.0;  // the spread of the estimates it combines
-    double seconds = 0.0;           // the span of sound it used
-    bool final = false;             // false while the note is still being followed
+    double frequencyHz = 0.0;  // the settled frequency
+    double cents = 0.0;        // against the note's equal-tempered frequency
+    // How far the pitch strays from the reading over the span, as the ear
+    // weighs it or as the reading does, whichever is more; the noise; a
+    // piano key's allowances. In cents.
+    double uncertaintyCents = 0.0;
+    double seconds = 0.0;  // the span of sound it used
+    bool final = false;    // false while the note is still being followed
     // A piano key whose fundamental stayed in the noise: the frequency is
     // where the partials 2 to 16 put it, and the uncertainty carries how far
     // a real string strays from the ideal stiff string.

@@ -142,15 +142,25 @@ std::optional<FineReading> LiveTuner::Quick() {
             }
         }
     }
-    // The window's own noise, how far it lies from the two windows before
-    // (the pitch moves after a strike: the attack, beating strings), how far
-    // a real string strays from the model when the partials place it, and
-    // the unison's allowance.
+    // The window's own noise, how far the pitch moves, how far a real string
+    // strays from the model when the partials place it, and the unison's
+    // allowance. The pitch moves after a strike (the attack, beating
+    // strings, a sampled note's loop): from the two windows before to this
+    // one, and within this one, which its recent half shows.
     double move = kFirstWindowCents;
     if (quickCount_ > 0) {
         move = 0.0;
         for (int i = 0; i < std::min(quickCount_, 2); ++i) {
             move = std::max(move, std::abs(r.cents - quickCents_[static_cast<std::size_t>(i)]));
+        }
+    }
+    if (blocks >= 2) {
+        window_.SetNote(referenceHz_, piano_, blocks / 2, priorB_);
+        WindowEstimate half{};
+        double halfFollowed = 0.0;
+        if (window_.Estimate(history, count - blocks / 2, half, halfFollowed, quickStrongest_) &&
+            half.fromPartials == e.fromPartials) {
+            move = std::max(move, std::abs(CentsBetween(half.frequencyHz, e.frequencyHz)));
         }
     }
     quickCents_[1] = quickCents_[0];

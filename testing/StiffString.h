@@ -10,15 +10,20 @@
 // sound, then an aftersound 14 to 30 dB down), faster for higher partials, so
 // that the top octave falls 30 dB within about 0.3 s; an attack that starts
 // 10 cents sharp and settles within tens of milliseconds (0.2 s in the bass);
-// a short burst of hammer noise; and a stretched tuning. Standard library only.
+// a short burst of hammer noise; and a stretched tuning. A test may also set
+// the strings' detune, move the aftersound's pitch away from the prompt
+// sound's, and keep the fundamental partial as an analytic signal, to judge a
+// reading against the pitch the note really had. Standard library only.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <cstdint>
 #include <limits>
 #include <numbers>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace harmolune::testing {
@@ -65,6 +70,17 @@ struct StiffStringTone {
     double aftersoundDb = 0.0;
     // dB of the fundamental against partial 2; NaN: by the note.
     double fundamentalDb = std::numeric_limits<double>::quiet_NaN();
+    // The second and third strings' detune from the first, in cents; NaN:
+    // drawn within ± unisonSpreadCents.
+    std::array<double, 2> detuneCents{std::numeric_limits<double>::quiet_NaN(),
+                                      std::numeric_limits<double>::quiet_NaN()};
+    // How far the aftersound rings above the prompt sound, in cents. On a real
+    // piano the two stages are different motions of the strings (across and
+    // along the soundboard, coupled through the bridge), and the pitch moves
+    // as one gives way to the other.
+    double aftersoundCents = 0.0;
+    // Keep the fundamental partial, summed over the strings, in `fundamental`.
+    bool keepFundamental = false;
     unsigned seed = 1;
 };
 
@@ -73,6 +89,10 @@ struct StiffStringSound {
     double truthHz = 0.0;  // the fundamental partial, amplitude-weighted over the strings
     double inharmonicity = 0.0;
     double strikeSeconds = 0.0;  // where the strike lies in samples
+    // With keepFundamental: the fundamental partial as an analytic signal, in
+    // 8-bit steps, sample by sample beside `samples`: its magnitude is the
+    // partial's amplitude and its phase runs with the partial's.
+    std::vector<std::complex<double>> fundamental;
 };
 
 inline StiffStringSound SynthesiseStiffString(const StiffStringTone& tone) {
@@ -115,6 +135,8 @@ inline StiffStringSound SynthesiseStiffString(const StiffStringTone& tone) {
     const auto length = static_cast<std::size_t>(seconds * kStiffStringRate);
     const std::size_t total = strike + length + static_cast<std::size_t>(0.3 * kStiffStringRate);
     std::vector<double> x(total, 0.0);
+    std::vector<std::complex<double>> z(tone.keepFundamental ? total : 0);
+    const bool split = tone.aftersoundCents != 0.0;
 
     StiffStringSound out;
     out.inharmonicity = B;
@@ -125,7 +147,10 @@ inline StiffStringSound SynthesiseStiffString(const StiffStringTone& tone) {
     double truthSum = 0.0;
     const double f0First = f1 / std::sqrt(1.0 + B);
     for (int s = 0; s < strings; ++s) {
-        const double detune = s == 0 ? 0.0 : tone.unisonSpreadCents * (2.0 * unit(rng) - 1.0);
+        double detune = s == 0 ? 0.0 : tone.unisonSpreadCents * (2.0 * unit(rng) - 1.0);
+        if (s > 0 && !std::isnan(tone.detuneCents[static_cast<std::size_t>(s - 1)])) {
+            detune = tone.detuneCents[static_cast<std::size_t>(s - 1)];
+        }
         const double stringGain = s == 0 ? 1.0 : 0.7 + 0.3 * unit(rng);
         const double f0 = f0First * std::exp2(detune / 1200.0);
         weightSum += stringGain;
@@ -148,11 +173,14 @@ inline StiffStringSound SynthesiseStiffString(const StiffStringTone& tone) {
                                          kStiffStringRate * tau2 * std::log(aftersound * 1e5));
             const auto last = static_cast<std::size_t>(std::max(stop, 0.0));
             const double w = kTwoPi * fn / kStiffStringRate;
+            const double wAfter = w * std::exp2(tone.aftersoundCents / 1200.0);
             // Exact every 1024 samples, by recurrence in between.
             const std::complex<double> turn = std::polar(1.0, w);
+            const std::complex<double> turnAfter = std::polar(1.0, wAfter);
             const double fall1 = std::exp(-1.0 / (tau1 * kStiffStringRate));
             const double fall2 = std::exp(-1.0 / (tau2 * kStiffStringRate));
             std::complex<double> phasor;
+            std::complex<double> after;  // the aftersound's, when it rings at a pitch of its own
             double e1 = 0.0;
             double e2 = 0.0;
             for (std::size_t i = 0; i < last; ++i) {
@@ -161,11 +189,24 @@ inline StiffStringSound SynthesiseStiffString(const StiffStringTone& tone) {
                     const double bend =
                         glide * glideTau * kStiffStringRate * (1.0 - std::exp(-t / glideTau));
                     phasor = std::polar(1.0, phase0 + w * (static_cast<double>(i) + bend));
+                    if (split) {
+                        after = std::polar(1.0, phase0 + wAfter * (static_cast<double>(i) + bend));
+                    }
                     e1 = (1.0 - aftersound) * std::exp(-t / tau1);
                     e2 = aftersound * std::exp(-t / tau2);
                 }
-                x[strike + i] += amplitude * (e1 + e2) * phasor.imag();
+                if (split) {
+                    x[strike + i] += amplitude * (e1 * phasor + e2 * after).imag();
+                } else {
+                    x[strike + i] += amplitude * (e1 + e2) * phasor.imag();
+                }
+                if (n == 1 && !z.empty()) {
+                    z[strike + i] += amplitude * (e1 * phasor + e2 * (split ? after : phasor));
+                }
                 phasor *= turn;
+                if (split) {
+                    after *= turnAfter;
+                }
                 e1 *= fall1;
                 e2 *= fall2;
             }
@@ -192,6 +233,10 @@ inline StiffStringSound SynthesiseStiffString(const StiffStringTone& tone) {
     std::normal_distribution<double> noise(0.0, tone.noiseLsb);
     const double humPhase = kTwoPi * unit(rng);
     out.samples.resize(total);
+    for (std::complex<double>& v : z) {
+        v *= scale;
+    }
+    out.fundamental = std::move(z);
     for (std::size_t i = 0; i < total; ++i) {
         const double t = static_cast<double>(i) / kStiffStringRate;
         double v = x[i] * scale + (tone.noiseLsb > 0.0 ? noise(rng) : 0.0);

@@ -2,6 +2,8 @@
 // Writes WAV files byte by byte for the tests, so that every header field can
 // be made to lie.
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +65,27 @@ inline std::string WavBytes(const WavLayout& w) {
     std::string file = "RIFF";
     Put32(file, static_cast<std::uint32_t>(body.size()));
     return file + body;
+}
+
+// Three seconds of a sine at level 60 of 128 (inside the accepted 32 to 90),
+// 8-bit at 32768 Hz, faded in and out over three blocks. A tone that starts
+// or stops abruptly leaves a block holding a few milliseconds of it: the
+// level, a peak, counts the block, and so short a piece of a sine can read
+// tens of hertz off. Faded, the block where the tone starts or stops stays
+// below level 16 and is not counted, as an instrument's would not be.
+inline std::string FadedToneWav(double toneHz) {
+    constexpr int kRate = 32768;
+    constexpr int kBlock = 4096;
+    WavLayout tone;
+    const int length = 3 * kRate;
+    const int fade = 3 * kBlock;
+    for (int t = 0; t < length; ++t) {
+        const int edge = std::min(t, length - 1 - t);
+        const double gain = edge >= fade ? 1.0 : (1 - std::cos(M_PI * edge / fade)) / 2;
+        tone.samples.push_back(static_cast<std::uint8_t>(
+            128 + std::lround(60 * gain * std::sin(2 * M_PI * toneHz * t / kRate))));
+    }
+    return WavBytes(tone);
 }
 
 }  // namespace harmolune::testing

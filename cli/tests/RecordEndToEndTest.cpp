@@ -1,7 +1,8 @@
 // harmolune-measure --record end to end, through the private sound server of
 // scripts/run-tests.sh: a tone made here is played into the server's sink
 // with paplay while the real tool records the sink's monitor, and the tool
-// reads the tone's frequency to within half a hertz with nothing on stderr.
+// reads the tone's frequency to within half a hertz, and its fine reading to
+// within 0.05 cent, with nothing on stderr.
 // Also through a server of the test's own that dies while the tool records and
 // is started again: the tool carries on and measures the tone played after.
 // And with a second sink beside the default one, each playing a tone of its
@@ -11,13 +12,11 @@
 // the other; --list-sources lists both as pactl does.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
 #include <thread>
 
-#include "core/Block.h"
 #include "testing/SoundTestSupport.h"
 #include "testing/WavFiles.h"
 
@@ -41,25 +40,6 @@ void PrintTo(const LiveCase& c, std::ostream* os) {
     *os << "playing " << c.toneHz << " Hz";
 }
 
-// Three seconds at level 60 of 128, inside the accepted 32 to 90, faded in
-// and out over three blocks. A tone that starts or stops abruptly leaves a
-// block holding a few milliseconds of it: the level, a peak, counts the
-// block, and so short a piece of a sine can read tens of hertz off. Faded,
-// the block where the tone starts or stops stays below level 16 and is not
-// counted, as an instrument's would not be.
-std::string FadedTone(double toneHz) {
-    testing::WavLayout tone;
-    const int length = 3 * kSampleRate;
-    const int fade = 3 * kFrameLength;
-    for (int t = 0; t < length; ++t) {
-        const int edge = std::min(t, length - 1 - t);
-        const double gain = edge >= fade ? 1.0 : (1 - std::cos(M_PI * edge / fade)) / 2;
-        tone.samples.push_back(static_cast<std::uint8_t>(
-            128 + std::lround(60 * gain * std::sin(2 * M_PI * toneHz * t / kSampleRate))));
-    }
-    return testing::WavBytes(tone);
-}
-
 // The number after "result\t" in the tool's output, or NaN.
 double Result(const std::string& out) {
     const std::size_t at = out.rfind("result\t");
@@ -69,14 +49,24 @@ double Result(const std::string& out) {
     return std::stod(out.substr(at + 7));
 }
 
+// The hertz of the "fine" line (hertz, cents, uncertainty, seconds,
+// tab-separated), or NaN when there is none.
+double Fine(const std::string& out) {
+    const std::size_t at = out.rfind("fine\t");
+    if (at == std::string::npos || out.compare(at + 5, 2, "-\n") == 0) {
+        return std::nan("");
+    }
+    return std::stod(out.substr(at + 5));
+}
+
 class RecordEndToEnd : public ::testing::TestWithParam<LiveCase> {};
 
-TEST_P(RecordEndToEnd, MeasuresThePlayedToneWithinHalfAHertz) {
+TEST_P(RecordEndToEnd, MeasuresThePlayedToneAndItsFineReading) {
     SKIP_WITHOUT_TEST_SOUND_SERVER();
     const LiveCase& c = GetParam();
     ASSERT_EQ(testing::SetCaptureVolume("100%"), 0);
     TempDir dir;
-    testing::WriteFile(dir / "tone.wav", FadedTone(c.toneHz));
+    testing::WriteFile(dir / "tone.wav", testing::FadedToneWav(c.toneHz));
 
     std::vector<std::string> args{HARMOLUNE_MEASURE_TOOL};
     args.insert(args.end(), c.note.begin(), c.note.end());
@@ -90,6 +80,9 @@ TEST_P(RecordEndToEnd, MeasuresThePlayedToneWithinHalfAHertz) {
     EXPECT_EQ(ReadFile(dir / "tool.err"), "");
     const std::string out = ReadFile(dir / "tool.out");
     EXPECT_NEAR(Result(out), c.toneHz, 0.5) << out;
+    // The sound server resamples the tone to its sink's rate and back, and
+    // keeps its pitch: the fine reading claims hundredths of a cent.
+    EXPECT_NEAR(1200.0 * std::log2(Fine(out) / c.toneHz), 0.0, 0.05) << out;
 }
 
 // The keys and strings the tool is told, and tones on and off their pitch:
@@ -111,7 +104,7 @@ TEST(RecordEndToEndRestart, AServerThatComesBackIsRecordedAgainAndTheToneMeasure
     testing::PrivateSoundServer server(dir / "server");
     ASSERT_TRUE(server.WaitUntilReady());
     const std::string pulseServer = "PULSE_SERVER=" + server.Address();
-    testing::WriteFile(dir / "tone.wav", FadedTone(441.3));
+    testing::WriteFile(dir / "tone.wav", testing::FadedToneWav(441.3));
 
     Child tool({HARMOLUNE_MEASURE_TOOL, "--key", "9", "--octave", "4", "--record", "72"},
                dir / "tool.out", dir / "tool.err", {pulseServer});
@@ -244,8 +237,8 @@ class RecordFromSource : public ::testing::TestWithParam<SourceCase> {
 
 TEST_P(RecordFromSource, RecordsTheChosenSourceAndNotTheOther) {
     const SourceCase& c = GetParam();
-    testing::WriteFile(dir_ / "second.wav", FadedTone(kSecondHz));
-    testing::WriteFile(dir_ / "default.wav", FadedTone(kDefaultHz));
+    testing::WriteFile(dir_ / "second.wav", testing::FadedToneWav(kSecondHz));
+    testing::WriteFile(dir_ / "default.wav", testing::FadedToneWav(kDefaultHz));
 
     std::vector<std::string> args{
         HARMOLUNE_MEASURE_TOOL, "--key", "9", "--octave", "4", "--record", "48"};
@@ -306,8 +299,8 @@ INSTANTIATE_TEST_SUITE_P(
 // A named source that goes away is waited for, not swapped for the default:
 // once it is back, its tone is measured, and the default's is not.
 TEST_F(RecordFromSource, ANamedSourceThatGoesAwayIsWaitedForAndNotSwapped) {
-    testing::WriteFile(dir_ / "second.wav", FadedTone(kSecondHz));
-    testing::WriteFile(dir_ / "default.wav", FadedTone(kDefaultHz));
+    testing::WriteFile(dir_ / "second.wav", testing::FadedToneWav(kSecondHz));
+    testing::WriteFile(dir_ / "default.wav", testing::FadedToneWav(kDefaultHz));
     Child tool({HARMOLUNE_MEASURE_TOOL, "--key", "9", "--octave", "4", "--record", "56", "--source",
                 kSecondSource},
                dir_ / "tool.out", dir_ / "tool.err");

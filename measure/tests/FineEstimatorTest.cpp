@@ -255,12 +255,14 @@ TEST_P(FinePianoKey, ReadsTheFundamentalPartial) {
     EXPECT_NEAR(Cents(fine->frequencyHz, sound.truthHz), 0.0, c.withinCents)
         << fine->frequencyHz << " Hz for " << sound.truthHz;
     EXPECT_EQ(fine->fromPartials, c.fromPartials);
-    // The stated uncertainty covers the error, and says when the fundamental
-    // comes from a model of the string.
-    EXPECT_LE(std::abs(Cents(fine->frequencyHz, sound.truthHz)), 2.0 * fine->uncertaintyCents);
-    if (c.fromPartials) {
-        EXPECT_GE(fine->uncertaintyCents, 1.0);
-    }
+    // A band for the stated uncertainty of one still string. At least the
+    // allowance of a key's unison, 0.15 c (the RMS error of the keyboard
+    // benchmark's unisons, whose strings beat more slowly than the note
+    // lasts), and at most half a cent for a fundamental measured. Placed by
+    // the partials, 1 to 4 c: a real piano's fundamental lies 0.03 to 4 c
+    // from where a stiff string's partials put it.
+    EXPECT_GE(fine->uncertaintyCents, c.fromPartials ? 1.0 : 0.15);
+    EXPECT_LE(fine->uncertaintyCents, c.fromPartials ? 4.0 : 0.5);
     ASSERT_TRUE(fine->inharmonicity);
     EXPECT_NEAR(*fine->inharmonicity / sound.inharmonicity, 1.0, 0.05);
 }

@@ -15,10 +15,13 @@ namespace {
 constexpr int kBins = kFrameLength / 2 + 1;
 constexpr double kBinHz = static_cast<double>(kSampleRate) / kFrameLength;  // 8 Hz
 
-// A strike at least doubles the power of the note's partials from one block
-// to the next; a note ringing on only falls, and a unison's beats move it by
-// less.
+// A strike at least doubles the power of the note's partials over the
+// loudest of the half second before; a note ringing on only falls, and a
+// unison's beats swell back no higher than they were.
 constexpr double kRise = 2.0;
+constexpr double kAgainFromStrike = 0.0316227766;  // 15 dB
+// ... forgotten by 1.8 dB a second, so that a soft strike long after a loud one counts.
+constexpr double kForgetPerBlock = 0.95;
 // A partial stands clearly above the noise 30 dB over the quietest quarter of
 // the block's bins.
 constexpr double kClearOfNoise = 1e3;
@@ -63,6 +66,8 @@ void StrikeDetector::SetNote(double referenceHz) {
     masked_ = 0;
     sinceStrike_ = 1000;
     primed_ = false;
+    recentNote_.fill(0.0);
+    loudestSinceStrike_ = 0.0;
 }
 
 void StrikeDetector::Mask(int blocks) { masked_ = std::max(masked_, blocks); }
@@ -137,7 +142,13 @@ bool StrikeDetector::Push(const Block& samples) {
         sum += s;
         peak = std::max(peak, std::abs(s - 128));
     }
-    const double previousNote = notePower_;
+    // The loudest of the blocks before: a unison's beats swell from a dip,
+    // not above the swell before.
+    recentNote_[static_cast<std::size_t>(blocks_++ % kRecentBlocks)] = notePower_;
+    double previousNote = 0.0;
+    for (const double p : recentNote_) {
+        previousNote = std::max(previousNote, p);
+    }
     notePower_ = 0.0;
     belowPower_ = 0.0;
     clearPartials_ = 0;
@@ -157,12 +168,17 @@ bool StrikeDetector::Push(const Block& samples) {
         --masked_;
         return false;
     }
-    const bool rose = notePower_ >= kRise * previousNote && clearPartials_ > 0;
+    // A strike again is about as loud as the one before; the swell of a
+    // unison's slow beats, seconds later in the note's tail, is far below it.
+    const bool rose = notePower_ >= kRise * previousNote && clearPartials_ > 0 &&
+                      notePower_ >= kAgainFromStrike * loudestSinceStrike_;
+    loudestSinceStrike_ = std::max(kForgetPerBlock * loudestSinceStrike_, notePower_);
     const bool otherSound = belowPower_ >= kBelowShare * notePower_;
     if (!rose || otherSound || sinceStrike_ <= kSameStrikeBlocks) {
         return false;
     }
     sinceStrike_ = 0;
+    loudestSinceStrike_ = notePower_;
     return true;
 }
 

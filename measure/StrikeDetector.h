@@ -53,7 +53,12 @@ class StrikeDetector {
 
     double referenceHz_ = 0.0;
     double notePower_ = 0.0;
-    double belowPower_ = 0.0;  // where the note has no partial, below and between them
+    // The note's power in the blocks before, by block number.
+    static constexpr int kRecentBlocks = 4;
+    std::array<double, kRecentBlocks> recentNote_{};
+    long long blocks_ = 0;
+    double loudestSinceStrike_ = 0.0;  // the note's power since the last strike
+    double belowPower_ = 0.0;          // where the note has no partial, below and between them
     int clearPartials_ = 0;
     int masked_ = 0;
     int sinceStrike_ = 1000;  // blocks since the last strike

@@ -211,6 +211,29 @@ TEST(LiveTuner, AStrikeWhileTheNoteStillRingsStartsANewReadingAtOnce) {
     EXPECT_LE(after->fine.seconds, 2 * kBlockSeconds);
 }
 
+TEST(LiveTuner, AUnisonsBeatsAreNoNewStrike) {
+    // Two strings 4 c apart beat once a second at A4: their swells rise from
+    // each dip, as a strike would, but never above the swell before.
+    testing::StiffStringTone tone = Key(69, 0.5, 15, 2);
+    tone.unisonSpreadCents = 4.0;
+    tone.decayScale = 3.0;
+    const testing::StiffStringSound sound = testing::SynthesiseStiffString(tone);
+    int strikes = 0;
+    bool wasNone = true;
+    bool wasFinal = false;
+    for (const Step& s : Follow(sound.samples, 69, true, sound.strikeSeconds)) {
+        const bool none = !s.reading;
+        const bool final = s.reading && s.reading->state == LiveState::Final;
+        // A reading that appears, or comes back from final to refining, is a strike.
+        if (s.reading && (wasNone || (wasFinal && !final))) {
+            ++strikes;
+        }
+        wasNone = none;
+        wasFinal = final;
+    }
+    EXPECT_EQ(strikes, 1);
+}
+
 TEST(LiveTuner, TheLastReadingIsKeptOnceTheNoteHasEndedUntilAnotherNote) {
     testing::StiffStringTone tone = Key(69, 0.4, 9);
     tone.seconds = 2.0;  // then the damper

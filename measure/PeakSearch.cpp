@@ -7,7 +7,8 @@
 namespace harmolune {
 
 PeakSearch::PeakSearch(int mostBins)
-    : power_(static_cast<std::size_t>(mostBins)), scratch_(static_cast<std::size_t>(mostBins)) {}
+    : power_(new double[static_cast<std::size_t>(mostBins)]),
+      scratch_(new double[static_cast<std::size_t>(mostBins)]) {}
 
 void PeakSearch::SetWindow(int bins, double binHz, int noiseReach, int peakHalfWidth) {
     bins_ = bins;
@@ -20,7 +21,7 @@ double PeakSearch::MedianOf(int count) {
     if (count == 0) {
         return 0.0;
     }
-    std::nth_element(scratch_.begin(), scratch_.begin() + count / 2, scratch_.begin() + count);
+    std::nth_element(scratch_.get(), scratch_.get() + count / 2, scratch_.get() + count);
     return scratch_[static_cast<std::size_t>(count / 2)];
 }
 

@@ -4,8 +4,8 @@
 // from the bins beside its main lobe, and its place between the bins.
 // Standard library only; its buffers are made once. One thread at a time.
 
+#include <memory>
 #include <optional>
-#include <vector>
 
 namespace harmolune {
 
@@ -33,7 +33,7 @@ class PeakSearch {
     static constexpr int kPeakHalfWidth = 6;
 
     // |X|² by bin, for the window's transform to fill.
-    double* Power() { return power_.data(); }
+    double* Power() { return power_.get(); }
     double PowerAt(int bin) const { return power_[static_cast<std::size_t>(bin)]; }
 
     // The strongest bin from lowest to highest, if it is a peak of its own
@@ -60,8 +60,10 @@ class PeakSearch {
   private:
     double MedianOf(int count);
 
-    std::vector<double> power_;
-    std::vector<double> scratch_;
+    // Left unwritten until a window needs them: a note's short windows
+    // touch only the first pages of buffers sized for the longest.
+    std::unique_ptr<double[]> power_;
+    std::unique_ptr<double[]> scratch_;
     int bins_ = 0;
     double binHz_ = 1.0;
     int noiseReach_ = 32;

@@ -192,7 +192,9 @@ PlotShapes LayOutPlot(const PlotData& data, const QSize& size) {
     for (const int k : data.toMeasure) {
         shapes.toMeasureX.push_back(KeyX(k, c));
     }
-    for (double v = data.centsLow; v <= data.centsHigh + data.centsStep / 2; v += data.centsStep) {
+    const long long steps = std::llround((data.centsHigh - data.centsLow) / data.centsStep);
+    for (long long i = 0; i <= steps; ++i) {
+        const double v = data.centsLow + static_cast<double>(i) * data.centsStep;
         shapes.centsTicks.emplace_back(y(v), CentsLabel(v));
     }
     for (int d = data.bLowDecade; d <= data.bHighDecade; ++d) {

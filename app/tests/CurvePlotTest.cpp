@@ -25,7 +25,8 @@ struct KeyXCase {
 class KeyXTable : public ::testing::TestWithParam<KeyXCase> {};
 
 TEST_P(KeyXTable, PutsEachKeyInTheMiddleOfItsColumn) {
-    EXPECT_DOUBLE_EQ(KeyX(GetParam().midiNote, QRectF(46, 40, 880, 300)), GetParam().x);
+    const KeyXCase& c = GetParam();
+    EXPECT_DOUBLE_EQ(KeyX(c.midiNote, QRectF(46, 40, 880, 300)), c.x);
 }
 
 INSTANTIATE_TEST_SUITE_P(Plot, KeyXTable,
@@ -36,13 +37,14 @@ INSTANTIATE_TEST_SUITE_P(Plot, KeyXTable,
 
 struct CentsYCase {
     double cents;
-    double y;  // 300 − (cents + 20) / 50 × 200
+    double yPx;  // 300 − (cents + 20) / 50 × 200
 };
 
 class CentsYTable : public ::testing::TestWithParam<CentsYCase> {};
 
 TEST_P(CentsYTable, RunsUpFromTheBottomAndStopsAtTheEnds) {
-    EXPECT_DOUBLE_EQ(CentsY(GetParam().cents, -20.0, 30.0, QRectF(0, 100, 500, 200)), GetParam().y);
+    const CentsYCase& c = GetParam();
+    EXPECT_DOUBLE_EQ(CentsY(c.cents, -20.0, 30.0, QRectF(0, 100, 500, 200)), c.yPx);
 }
 
 INSTANTIATE_TEST_SUITE_P(Plot, CentsYTable,
@@ -58,7 +60,8 @@ struct BYCase {
 class BYTable : public ::testing::TestWithParam<BYCase> {};
 
 TEST_P(BYTable, IsALogScale) {
-    EXPECT_NEAR(BY(GetParam().b, -5, -1, QRectF(0, 0, 10, 120)), GetParam().y, 1e-9);
+    const BYCase& c = GetParam();
+    EXPECT_NEAR(BY(c.b, -5, -1, QRectF(0, 0, 10, 120)), c.y, 1e-9);
 }
 
 INSTANTIATE_TEST_SUITE_P(Plot, BYTable,
@@ -205,8 +208,8 @@ TEST(PlotLayout, EveryShapeStandsWhereTheMappingPutsIt) {
     EXPECT_EQ(shapes.keyTicks[0].second, "La 0");
     EXPECT_EQ(shapes.keyTicks[4].second, "La 4");
     EXPECT_DOUBLE_EQ(shapes.keyTicks[7].first, KeyX(105, shapes.centsArea));
-    const auto decades = static_cast<std::size_t>(data.bHighDecade - data.bLowDecade + 1);
-    ASSERT_EQ(shapes.bTicks.size(), decades);
+    const int decades = data.bHighDecade - data.bLowDecade + 1;
+    ASSERT_EQ(shapes.bTicks.size(), static_cast<std::size_t>(decades));
     EXPECT_EQ(shapes.bTicks.back().second, "10⁻¹");
     EXPECT_DOUBLE_EQ(shapes.bTicks.back().first, shapes.bArea.top());
     EXPECT_DOUBLE_EQ(shapes.bTicks.front().first, shapes.bArea.bottom());

@@ -326,6 +326,13 @@ QWidget* Make(const Row& r, QWidget* parent) {
             for (const tuning::Style& style : tuning::Styles()) {
                 styles->addItem(QString::fromStdString(style.name));
             }
+            // Screen readers on Linux name a combo box by its current item
+            // and take its label from a label whose buddy it is: this one,
+            // which shows nowhere, says what the choice is of.
+            auto* label = new QLabel(Q(r.accessibleName), parent);
+            label->setObjectName(Q(r.name) + QStringLiteral("Label"));
+            label->setBuddy(styles);
+            label->hide();
             w = styles;
             break;
         }

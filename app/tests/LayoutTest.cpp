@@ -185,6 +185,12 @@ TEST_F(LayoutTest, TheCurvesRowHoldsItsTextsWhole) {
     EXPECT_EQ(names, QStringList({"Standard", "Douzièmes pures", "Octaves 4:2", "Octaves 6:3"}));
     EXPECT_LE(style->sizeHint().width(), style->width());
     EXPECT_EQ(style->accessibleName(), "Style de la courbe");
+    // What screen readers on Linux take its name from.
+    const auto* label = Find<QLabel>("CurveStyleLabel");
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->buddy(), style);
+    EXPECT_EQ(label->text(), "Style de la courbe");
+    EXPECT_TRUE(label->isHidden());
     // A push button's frame and padding take 5 pixels on each side.
     for (const char* name : {"NewPiano", "CurveButton"}) {
         const auto* button = Find<QPushButton>(name);

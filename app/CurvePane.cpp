@@ -171,6 +171,14 @@ CurvePane::CurvePane(QWidget* parent)
     hide();
 }
 
+void CurvePane::GoToKey(int midiNote) {
+    if (midiNote < tuning::kLowestKey || midiNote > tuning::kHighestKey) {
+        return;
+    }
+    table_->setCurrentCell(midiNote - tuning::kLowestKey, 0);
+    table_->scrollToItem(table_->currentItem(), QAbstractItemView::PositionAtCenter);
+}
+
 void CurvePane::Show(const tuning::Curve& curve, const std::vector<tuning::MeasuredKey>& readings) {
     const QString summary = CurveSummary(curve, readings);
     summary_->setText(summary);

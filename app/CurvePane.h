@@ -46,6 +46,9 @@ class CurvePane : public QFrame {
     explicit CurvePane(QWidget* parent = nullptr);
 
     void Show(const tuning::Curve& curve, const std::vector<tuning::MeasuredKey>& readings);
+    // The table's current row: the key's (21 to 108), scrolled into view;
+    // another number leaves it where it is.
+    void GoToKey(int midiNote);
 
     QTableWidget* Table() const { return table_; }
     QPushButton* CloseButton() const { return close_; }

@@ -340,8 +340,8 @@ void CurvePlot::PaintLegend(QPainter& painter) const {
         x -= metrics.horizontalAdvance(text);
         painter.setPen(ink);
         painter.drawText(QPointF(x, baseline), text);
-        x -= 18;
-        return x + 8;  // the middle of the symbol's room
+        x -= 22;
+        return x + 10;  // the middle of the symbol's room
     };
     double at = item(texts::kLegendToMeasure);
     painter.setPen(Qt::NoPen);

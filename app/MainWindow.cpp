@@ -368,6 +368,10 @@ bool MainWindow::CurveOpen() const { return !c_.curvePane->isHidden(); }
 void MainWindow::OpenCurve() {
     cover_.Open({c_.curvePane}, layout::kCurveOuterSize);
     c_.curvePane->setGeometry(rect());
+    // The table opens at the key being tuned.
+    if (livePiano_) {
+        c_.curvePane->GoToKey(liveNote_);
+    }
     c_.curvePane->Table()->setFocus(Qt::OtherFocusReason);
 }
 

@@ -58,7 +58,8 @@ class MainWindow : public QWidget {
     bool HelpOpen() const;
 
     // The curve's pane, over the window as help is: open grows the window to
-    // 960 x 600 outer pixels and puts the focus in its table; close (also
+    // 960 x 600 outer pixels and puts the focus in its table, at the piano
+    // key chosen if there is one; close (also
     // Escape and "Fermer") gives the window back its laid-out size and the
     // focus to "Courbe...".
     void OpenCurve();

@@ -266,6 +266,19 @@ TEST_F(CurveWindowTest, ThePaneGrowsTheWindowAndGivesItsSizeBack) {
     EXPECT_FALSE(C().helpPane->isVisible()) << "closing the curve opens no help";
 }
 
+TEST_F(CurveWindowTest, TheTableOpensAtTheKeyChosen) {
+    Start();
+    Choose(5, 2);  // Ré 5, MIDI 74
+    window->OpenCurve();
+    EXPECT_EQ(C().curvePane->Table()->currentRow(), 74 - 21);
+    EXPECT_EQ(C().curvePane->Table()->currentItem()->text(), "Ré 5");
+    window->CloseCurve();
+    // A guitar string is no key of the piano: the table stays where it was.
+    ClickCentre(*window, C().corde[0]);
+    window->OpenCurve();
+    EXPECT_EQ(C().curvePane->Table()->currentRow(), 74 - 21);
+}
+
 TEST_F(CurveWindowTest, EscapeClosesThePaneAndTheWindowStaysOpen) {
     Start();
     window->activateWindow();

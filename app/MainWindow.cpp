@@ -29,8 +29,6 @@
 #include "core/Notes.h"
 #include "settings/Settings.h"
 #include "sound/CaptureDevice.h"
-#include "tuning/Advice.h"
-#include "tuning/Styles.h"
 
 namespace harmolune {
 

@@ -9,8 +9,10 @@
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QTextBrowser>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "app/CurvePane.h"
@@ -185,7 +187,63 @@ TEST_F(CurveWindowTest, ANewerRecordIsLeftAloneAndSaidOnce) {
     EXPECT_EQ(window->Piano().Record().keys.size(), 1u) << "kept in memory";
 }
 
+// No folder can be made under /proc, whoever runs the tests.
+TEST_F(CurveWindowTest, ASaveThatFailsIsOneLineOnStderrAndTheWindowGoesOn) {
+    const std::string nowhere = "/proc/harmolune-no-such-folder/piano.json";
+    ::testing::internal::CaptureStderr();
+    Start(nowhere);
+    Choose(4, 9);
+    Strike(69, 440.0);
+    Feed(Silence(24));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(View().state, "finale");
+    EXPECT_EQ(err, "harmolune: Le relevé du piano n'a pas pu être enregistré dans « " + nowhere +
+                       " » : " + std::strerror(ENOENT) + "\n");
+    EXPECT_EQ(window->Piano().Record().keys.size(), 1u) << "kept in memory";
+    // The window goes on: the next note is chosen and followed.
+    Choose(4, 11);
+    EXPECT_EQ(C().referenceFrequency->text(), "493.88Hz");
+}
+
 // ---- The display against the target ----
+
+// The curve changes what the display counts from, never the note played.
+TEST_F(CurveWindowTest, TheReferenceToneStaysTheEqualTemperedNote) {
+    Start();
+    Choose(6, 0);
+    const std::vector<std::uint32_t> equal = midi.messages;
+    const QString shown = C().referenceFrequency->text();
+    window.reset();
+    midi.messages.clear();
+    WriteEightAs(record);
+    Start();
+    Choose(6, 0);
+    ASSERT_FALSE(View().target.isEmpty()) << "Do 6 has a target";
+    EXPECT_EQ(midi.messages, equal);
+    EXPECT_EQ(C().referenceFrequency->text(), shown);
+    EXPECT_EQ(shown, "1046.50Hz");
+}
+
+// Said once when the note ends, with the target it is counted from.
+TEST_F(CurveWindowTest, TheFinalReadingIsSaidWithItsTarget) {
+    WriteEightAs(record);
+    Start();
+    Choose(6, 0);
+    ListenToNotices notices(*window);
+    Strike(84, EqualHz(84) * std::exp2(12.0 / 1200.0));
+    Feed(Silence(24));
+    ASSERT_EQ(View().state, "finale");
+    QStringList finals;
+    for (const QString& said : notices.Said()) {
+        if (said.startsWith("Mesure fine")) {
+            finals << said;
+        }
+    }
+    ASSERT_EQ(finals.size(), 1) << notices.Said().join(" | ").toStdString();
+    EXPECT_TRUE(finals[0].contains("par rapport à la courbe du piano")) << finals[0].toStdString();
+    EXPECT_TRUE(finals[0].contains(", cible de Do 6 : +")) << finals[0].toStdString();
+    EXPECT_EQ(finals[0], View().spokenName);
+}
 
 // Do 6 struck right on its target: in tune against the curve, though sharp
 // of equal temperament by the curve's stretch there.

@@ -30,7 +30,9 @@ bench: build
 
 # PNG pictures of the window, drawn offscreen: as started, after "La" at
 # octave 4 and "Si" at octave 8, "Do" at octave 7 measured, with help open,
-# the box that asks for a note first, and the tuning display in each state.
+# the box that asks for a note first, the tuning display in each state, and
+# with a synthetic piano's eight A's and C1: the display against a key's
+# target, the curve's pane, and "Nouveau piano".
 # The measured one is the README's picture, docs/window.png.
 screenshots: build
 	$(BUILD)/app/harmolune-screenshots $(BUILD)/screenshots

@@ -14,7 +14,7 @@ namespace harmolune::accessibility {
 
 namespace {
 
-enum class Mark { Hidden = 1, Display, Group, Window, Notice, Stepper, Reading };
+enum class Mark { Hidden = 1, Display, Group, Window, Notice, Stepper, Reading, Chart };
 
 constexpr const char* kMarkProperty = "harmoluneAccessibleMark";
 constexpr const char* kHeadingProperty = "harmoluneAccessibleHeading";
@@ -125,6 +125,8 @@ QAccessibleInterface* Factory(const QString&, QObject* object) {
             return new QAccessibleWidget(widget, QAccessible::Grouping);
         case Mark::Window:
             return new QAccessibleWidget(widget, QAccessible::Window);
+        case Mark::Chart:
+            return new QAccessibleWidget(widget, QAccessible::Chart);
         case Mark::Notice:
             return new NoticeInterface(widget);
         case Mark::Reading:
@@ -217,6 +219,8 @@ void SetReadingName(QWidget& display, const QString& name) {
 }
 
 void MarkGroup(QWidget& frame) { SetMark(frame, Mark::Group); }
+
+void MarkChart(QWidget& plot) { SetMark(plot, Mark::Chart); }
 
 void MarkWindow(QWidget& form) { SetMark(form, Mark::Window); }
 

@@ -43,6 +43,11 @@ void SetReadingName(QWidget& display, const QString& name);
 // A frame that groups controls: a panel, named by its accessible name.
 void MarkGroup(QWidget& frame);
 
+// A picture of data (the piano's curve): one object of role chart, named
+// and described by what setAccessibleName and setAccessibleDescription say
+// of it.
+void MarkChart(QWidget& plot);
+
 // The top-level form: a window named by its title.
 void MarkWindow(QWidget& form);
 

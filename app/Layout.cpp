@@ -1,5 +1,6 @@
 #include "app/Layout.h"
 
+#include <QComboBox>
 #include <QFile>
 #include <QFont>
 #include <QLabel>
@@ -7,16 +8,19 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTableWidget>
 #include <QTextBrowser>
 #include <map>
 #include <string_view>
 #include <vector>
 
 #include "app/Accessibility.h"
+#include "app/CurvePane.h"
 #include "app/FlatButton.h"
 #include "app/Texts.h"
 #include "app/TuningDisplay.h"
 #include "core/Notes.h"
+#include "tuning/Styles.h"
 
 namespace harmolune {
 
@@ -36,6 +40,8 @@ enum class Kind {
     Button,         // push button with a caption
     HelpView,       // the help pane
     Tuning,         // the tuning display: black box, green text, drawn by itself
+    StyleBox,       // the curve's styles, to choose from
+    CurveView,      // the curve's pane
 };
 
 struct Row {
@@ -67,6 +73,8 @@ using namespace texts;
 constexpr Row kRows[] = {
     {"Command1", "", Kind::Button, 10560, 120, 1035, 315, kCloseHelpCaption, kCloseHelpTooltip},
     {"RichTextBox1", "", Kind::HelpView, 0, 0, 11895, 5535, {}, {}, -1, 0, {}, 0, kHelpName},
+    // Over the whole window while open, at the size it then has.
+    {"CurvePane", "", Kind::CurveView, 0, 0, 4515, 6495},
     {"Frame3", "", Kind::Frame, 2340, 120, 2055, 2115, {}, {}, -1, 0, {}, 0, kGuitarName},
     {"Frame2", "", Kind::Frame, 120, 120, 2055, 2115, {}, {}, -1, 0, {}, 0, kPianoName},
     {"Frame1", "", Kind::BorderedFrame, 120, 3420, 4275, 615},
@@ -120,8 +128,27 @@ constexpr Row kRows[] = {
     {"Command2", "Frame1", Kind::Button, 120, 180, 3195, 315, kSampleCaption},
     {"Command0", "Frame1", Kind::Button, 3420, 180, 735, 315, kHelpCaption, kHelpTooltip},
 
-    // The strip, with the margins of the button bar above it.
-    {"TuningDisplay", "TuningStrip", Kind::Tuning, 120, 60, 4275, 1620},
+    // The strip, with the margins of the button bar above it: the display,
+    // then the curve's row, in the order Tab takes.
+    {"TuningDisplay", "TuningStrip", Kind::Tuning, 120, 60, 4275, 1845},
+    {"CurveStyle",
+     "TuningStrip",
+     Kind::StyleBox,
+     120,
+     1965,
+     1875,
+     315,
+     {},
+     kStyleTooltip,
+     -1,
+     0,
+     {},
+     0,
+     kStyleName},
+    {"NewPiano", "TuningStrip", Kind::Button, 2040, 1965, 1410, 315, kNewPianoCaption,
+     kNewPianoTooltip},
+    {"CurveButton", "TuningStrip", Kind::Button, 3495, 1965, 900, 315, kCurveCaption,
+     kCurveTooltip},
 };
 
 constexpr bool AllWholePixels() {
@@ -294,6 +321,24 @@ QWidget* Make(const Row& r, QWidget* parent) {
             w = display;
             break;
         }
+        case Kind::StyleBox: {
+            auto* styles = new QComboBox(parent);
+            for (const tuning::Style& style : tuning::Styles()) {
+                styles->addItem(QString::fromStdString(style.name));
+            }
+            // Screen readers on Linux name a combo box by its current item
+            // and take its label from a label whose buddy it is: this one,
+            // which shows nowhere, says what the choice is of.
+            auto* label = new QLabel(Q(r.accessibleName), parent);
+            label->setObjectName(Q(r.name) + QStringLiteral("Label"));
+            label->setBuddy(styles);
+            label->hide();
+            w = styles;
+            break;
+        }
+        case Kind::CurveView:
+            w = new CurvePane(parent);
+            break;
         case Kind::HelpView: {
             auto* view = new QTextBrowser(parent);
             view->setOpenLinks(false);
@@ -351,16 +396,24 @@ Controls BuildLayout(QWidget& form) {
     c.sample = static_cast<QPushButton*>(made.at("Command2"));
     c.helpPane = static_cast<QTextBrowser*>(made.at("RichTextBox1"));
     c.tuningDisplay = static_cast<TuningDisplay*>(made.at("TuningDisplay"));
+    c.curveStyle = static_cast<QComboBox*>(made.at("CurveStyle"));
+    c.newPiano = static_cast<QPushButton*>(made.at("NewPiano"));
+    c.curveButton = static_cast<QPushButton*>(made.at("CurveButton"));
+    c.curvePane = static_cast<CurvePane*>(made.at("CurvePane"));
     c.closeHelp->hide();
 
     // Tab goes through the keys in pitch order, the strings from the lowest,
-    // the octave selector, the two buttons, then the tuning display. At start
+    // the octave selector, the two buttons, the tuning display, then the
+    // curve's row: its style, "Nouveau piano", "Courbe...". In the curve's
+    // pane, the only stops while it is open: its table, then "Fermer". At start
     // the first key holds the focus, so that a screen reader says where one
     // stands; its frame waits for the first Tab (FlatButton).
     std::vector<QWidget*> tabOrder(c.clavier.begin(), c.clavier.end());
     tabOrder.insert(tabOrder.end(), c.corde.begin(), c.corde.end());
     tabOrder.insert(tabOrder.end(),
-                    {c.octaveSelector, c.sample, c.help, c.tuningDisplay, c.closeHelp});
+                    {c.octaveSelector, c.sample, c.help, c.tuningDisplay, c.curveStyle, c.newPiano,
+                     c.curveButton, c.closeHelp, static_cast<QWidget*>(c.curvePane->Table()),
+                     c.curvePane->CloseButton()});
     for (std::size_t i = 1; i < tabOrder.size(); ++i) {
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }

@@ -7,6 +7,7 @@
 #include <QSize>
 #include <array>
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -16,6 +17,7 @@ class QWidget;
 
 namespace harmolune {
 
+class CurvePane;
 class FlatButton;
 class TuningDisplay;
 
@@ -26,12 +28,15 @@ inline constexpr int kTwipsPerPixel = 15;
 constexpr int Px(int twips) { return twips / kTwipsPerPixel; }
 
 // The strip of the tuning display lies below the controls, as wide as the
-// window, which it makes taller by its height.
+// window, which it makes taller by its height: the display, and under it the
+// row of the piano's curve (its style, "Nouveau piano", "Courbe...").
 inline constexpr int kStripTopTwips = 4095;
-inline constexpr int kStripHeightTwips = 1800;
-inline constexpr QSize kClientSize{Px(4515), Px(kStripTopTwips + kStripHeightTwips)};  // 301 x 393
-// The outer size, frame and title bar included, while help is shown.
-inline constexpr QSize kHelpOuterSize{Px(12000), Px(6000)};  // 800 x 400
+inline constexpr int kStripHeightTwips = 2400;
+inline constexpr QSize kClientSize{Px(4515), Px(kStripTopTwips + kStripHeightTwips)};  // 301 x 433
+// The outer sizes, frame and title bar included, while help is shown and
+// while the curve is: the curve's pane holds a plot and a table of 88 rows.
+inline constexpr QSize kHelpOuterSize{Px(12000), Px(6000)};   // 800 x 400
+inline constexpr QSize kCurveOuterSize{Px(14400), Px(9000)};  // 960 x 600
 // The fonts, in pixels: MS Sans Serif 8.25 and 13.5 points at 96 dpi.
 inline constexpr int kDefaultFontPx = 11;
 inline constexpr int kDisplayFontPx = 18;
@@ -61,12 +66,16 @@ struct Controls {
     QTextBrowser* helpPane = nullptr;       // (RichTextBox1)
     // (TuningDisplay) the fine reading of the chosen note, live
     TuningDisplay* tuningDisplay = nullptr;
+    QComboBox* curveStyle = nullptr;     // (CurveStyle) the styles, "Standard" first
+    QPushButton* newPiano = nullptr;     // (NewPiano) "Nouveau piano"
+    QPushButton* curveButton = nullptr;  // (CurveButton) "Courbe..."
+    CurvePane* curvePane = nullptr;      // (CurvePane) over the window while open
 };
 
 // Creates every control of the table inside form, in its container and
 // stacking order, with what screen readers call it, sets the form's font,
 // fixed client size and Tab order, and returns the controls the handlers
-// need. Help and Command1 start hidden.
+// need. Help, Command1 and the curve's pane start hidden.
 Controls BuildLayout(QWidget& form);
 
 }  // namespace harmolune

@@ -1,7 +1,9 @@
 #include "app/MainWindow.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
@@ -13,11 +15,14 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSocketNotifier>
+#include <QTableWidget>
 #include <QTextBrowser>
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
 #include "app/Accessibility.h"
+#include "app/CurvePane.h"
 #include "app/FlatButton.h"
 #include "app/Texts.h"
 #include "app/TuningDisplay.h"
@@ -51,17 +56,27 @@ void SayOnStderr(std::string_view line) {
     std::fputs(text.c_str(), stderr);
 }
 
+std::string PianoPathOr(std::string path) {
+    if (!path.empty()) {
+        return path;
+    }
+    return tuning::DefaultPianoRecordPath(qEnvironmentVariable("XDG_DATA_HOME").toStdString(),
+                                          qEnvironmentVariable("HOME").toStdString());
+}
+
 }  // namespace
 
 MainWindow::MainWindow(MidiOutput& midi, CaptureDevice& capture, std::string settingsPath,
-                       QWidget* parent)
+                       std::string pianoPath, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
       capture_(capture),
       settingsPath_(std::move(settingsPath)),
       decimalSeparator_(QLocale::system().decimalPoint().toStdString()),
       announcer_(*this),
-      tone_(midi) {
+      tone_(midi),
+      piano_(PianoPathOr(std::move(pianoPath))),
+      cover_(*this) {
     accessibility::MarkWindow(*this);
     setObjectName("Form1");
     setWindowTitle(Q(texts::kWindowTitle));
@@ -81,6 +96,12 @@ MainWindow::MainWindow(MidiOutput& midi, CaptureDevice& capture, std::string set
     connect(c_.help, &QPushButton::clicked, this, &MainWindow::OpenHelp);
     connect(c_.closeHelp, &QPushButton::clicked, this, &MainWindow::CloseHelp);
     connect(c_.sample, &QPushButton::clicked, this, &MainWindow::OnSample);
+    connect(c_.curveButton, &QPushButton::clicked, this, &MainWindow::OpenCurve);
+    connect(c_.curvePane->CloseButton(), &QPushButton::clicked, this, &MainWindow::CloseCurve);
+    connect(c_.newPiano, &QPushButton::clicked, this, &MainWindow::OnNewPiano);
+    // A choice of the user's only: setting the record's style at start-up
+    // saves nothing.
+    connect(c_.curveStyle, &QComboBox::activated, this, &MainWindow::OnStyleChosen);
     // L ("lire") has the screen reader say the tuning display's reading,
     // wherever the focus is: its changes are not spoken as they come.
     auto* read = new QShortcut(QKeySequence(Qt::Key_L), this);
@@ -90,8 +111,11 @@ MainWindow::MainWindow(MidiOutput& midi, CaptureDevice& capture, std::string set
     connect(escape, &QShortcut::activated, this, [this] {
         if (HelpOpen()) {
             CloseHelp();
+        } else if (CurveOpen()) {
+            CloseCurve();
         }
     });
+    ShowCurve();
 }
 
 MainWindow::~MainWindow() {
@@ -111,6 +135,10 @@ bool MainWindow::StartUp() {
     }
     c_.octaveSelector->setValue(loaded.octave);
     c_.octaveReadOut->setText(QString::number(loaded.octave));
+    for (const std::string& line : piano_.Load()) {
+        SayOnStderr(line);
+    }
+    ShowCurve();
 
     tone_.OpenMidiOutput();
 
@@ -169,6 +197,8 @@ void MainWindow::Show(const NoteChoice& choice) {
         ShowMeasurement();
         live_.Choose(choice.note, choice.program == kPianoProgram);
         liveNoteName_ = c_.noteName->text() + ' ' + c_.octave->text();
+        liveNote_ = choice.note;
+        livePiano_ = choice.program == kPianoProgram;
         ShowTuning();
     }
     // What the microphone hears of the tone is no strike of the instrument.
@@ -220,15 +250,73 @@ void MainWindow::OnBlocksReady() {
 
 void MainWindow::ShowTuning() {
     const std::optional<LiveReading>& reading = live_.Reading();
-    c_.tuningDisplay->Show(reading, liveNoteName_);
     const bool final = reading && reading->state == LiveState::Final;
+    // A piano key's final reading goes into the record before it is shown,
+    // so that it is shown against the curve it is part of.
+    if (final && !liveFinal_) {
+        std::string error;
+        if (piano_.Keep(*reading, error)) {
+            SayIfFailed(error);
+            ShowCurve();
+        }
+    }
+    c_.tuningDisplay->Show(reading, liveNoteName_, TargetOfChosenNote());
     // A final reading is said once. While a measurement was asked for, its
     // own fine reading says it.
     const bool measuring = cycle_.SamplingState() >= 0.0 || cycle_.FineFollowing();
-    if (final && !liveFinalSaid_ && !measuring) {
+    if (final && !liveFinal_ && !measuring) {
         announcer_.Say(c_.tuningDisplay->View().spokenName);
     }
-    liveFinalSaid_ = final;
+    liveFinal_ = final;
+}
+
+std::optional<CurveTarget> MainWindow::TargetOfChosenNote() const {
+    if (!livePiano_) {
+        return std::nullopt;
+    }
+    const std::optional<tuning::KeyTarget> key = piano_.TargetOf(liveNote_);
+    if (!key) {
+        return std::nullopt;
+    }
+    return CurveTarget{key->targetCents, key->uncertaintyCents};
+}
+
+void MainWindow::ShowCurve() {
+    const tuning::Curve& curve = piano_.Curve();
+    c_.curvePane->Show(curve, tuning::Readings(piano_.Record()));
+    const int style = c_.curveStyle->findText(QString::fromStdString(curve.style));
+    c_.curveStyle->setCurrentIndex(std::max(style, 0));
+}
+
+void MainWindow::SayIfFailed(const std::string& line) {
+    if (!line.empty()) {
+        SayOnStderr(line);
+    }
+}
+
+void MainWindow::OnStyleChosen(int index) {
+    std::string error;
+    if (piano_.ChooseStyle(c_.curveStyle->itemText(index).toStdString(), error)) {
+        SayIfFailed(error);
+        ShowCurve();
+        ShowTuning();
+    }
+}
+
+void MainWindow::OnNewPiano() {
+    QMessageBox box(QMessageBox::Question, Q(texts::kNewPianoTitle), Q(texts::kNewPianoQuestion),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.button(QMessageBox::Yes)->setText(Q(texts::kYes));
+    box.button(QMessageBox::No)->setText(Q(texts::kNo));
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() != QMessageBox::Yes || shutDown_) {
+        return;
+    }
+    std::string error;
+    piano_.StartNewPiano(error);
+    SayIfFailed(error);
+    ShowCurve();
+    ShowTuning();
 }
 
 void MainWindow::ShowMeasurement() {
@@ -262,34 +350,32 @@ void MainWindow::ShowMeasurement() {
 bool MainWindow::HelpOpen() const { return !c_.closeHelp->isHidden(); }
 
 void MainWindow::OpenHelp() {
-    c_.helpPane->show();
-    c_.closeHelp->show();
-    CoverWithHelp(true);
+    cover_.Open({c_.helpPane, c_.closeHelp}, layout::kHelpOuterSize);
     c_.helpPane->setFocus(Qt::OtherFocusReason);
-    // The frame is known only once the window is on screen; with no window
-    // manager it is empty.
-    const QSize frame = frameGeometry().size() - geometry().size();
-    setFixedSize(layout::kHelpOuterSize - frame);
     c_.helpPane->setGeometry(rect());
     c_.closeHelp->move(layout::kCloseHelpLeft, layout::kCloseHelpTop);
 }
 
 void MainWindow::CloseHelp() {
-    CoverWithHelp(false);
-    c_.helpPane->hide();
-    c_.closeHelp->hide();
-    setFixedSize(layout::kClientSize);
+    cover_.Close({c_.helpPane, c_.closeHelp}, layout::kClientSize);
     c_.help->setFocus(Qt::OtherFocusReason);
 }
 
-void MainWindow::CoverWithHelp(bool covered) {
-    // The pane lies over every other control. Hidden meanwhile, they are
-    // reached neither by Tab nor by a screen reader; nothing else changes.
-    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (w != c_.helpPane && w != c_.closeHelp) {
-            w->setVisible(!covered);
-        }
+bool MainWindow::CurveOpen() const { return !c_.curvePane->isHidden(); }
+
+void MainWindow::OpenCurve() {
+    cover_.Open({c_.curvePane}, layout::kCurveOuterSize);
+    c_.curvePane->setGeometry(rect());
+    // The table opens at the key being tuned.
+    if (livePiano_) {
+        c_.curvePane->GoToKey(liveNote_);
     }
+    c_.curvePane->Table()->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::CloseCurve() {
+    cover_.Close({c_.curvePane}, layout::kClientSize);
+    c_.curveButton->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::CloseNow() {
@@ -299,12 +385,19 @@ void MainWindow::CloseNow() {
     if (HelpOpen()) {
         CloseHelp();
     }
+    if (CurveOpen()) {
+        CloseCurve();
+    }
     close();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (!shutDown_ && HelpOpen()) {
-        CloseHelp();
+    if (!shutDown_ && (HelpOpen() || CurveOpen())) {
+        if (HelpOpen()) {
+            CloseHelp();
+        } else {
+            CloseCurve();
+        }
         event->ignore();
         return;
     }

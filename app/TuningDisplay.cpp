@@ -34,8 +34,8 @@ std::string_view StateWord(LiveState state) {
     return {};
 }
 
-// The laid-out size: the width of the button bar, room for four rows.
-constexpr QSize kSize{285, 108};
+// The laid-out size: the width of the button bar, room for five rows.
+constexpr QSize kSize{285, 123};
 
 // Where things stand, in pixels inside the frame.
 constexpr int kSide = 6;        // left and right of the texts
@@ -44,6 +44,7 @@ constexpr int kNumberBaseline = 31;
 constexpr int kScaleBaseline = 58;  // the scale's line; ticks and needle stand on it
 constexpr int kDetailsBaseline = 84;
 constexpr int kPartialsBaseline = 99;
+constexpr int kTargetBaseline = 114;
 
 constexpr int kNumberPx = 30;
 constexpr int kVerdictPx = 18;
@@ -56,7 +57,24 @@ QFont Sized(QFont font, int pixels) {
     return font;
 }
 
+// "cible de La 4 : +23,4 cents ± 0,6", as said; French counts below 2 in the
+// singular, as the fine reading's words do.
+QString TargetSaid(const QString& noteName, const CurveTarget& target,
+                   const std::string& separator) {
+    const std::string cents = SignedTenths(target.cents, separator, "-");
+    const bool singular = ReadLeadingNumber(cents.substr(1), separator) < 2.0;
+    return Q(texts::kTargetWord) + QStringLiteral(" de ") + noteName + QStringLiteral(" : ") +
+           Q(cents) + (singular ? QStringLiteral(" cent ± ") : QStringLiteral(" cents ± ")) +
+           Q(FormatFixed(target.uncertaintyCents, 1, separator));
+}
+
 }  // namespace
+
+std::string SignedTenths(double cents, const std::string& separator, std::string_view minus) {
+    const std::string magnitude = FormatFixed(std::abs(cents), 1, separator);
+    const bool below = cents < 0.0 && ReadLeadingNumber(magnitude, separator) > 0.0;
+    return std::string(below ? minus : "+") + magnitude;
+}
 
 double ScaleOffset(double cents, double halfWidthPx) {
     constexpr double kEnd = 50.0;
@@ -65,14 +83,30 @@ double ScaleOffset(double cents, double halfWidthPx) {
 }
 
 TuningView ViewOfReading(const std::optional<LiveReading>& reading, const QString& noteName,
-                         const QString& decimalSeparator) {
+                         const QString& decimalSeparator,
+                         const std::optional<CurveTarget>& target) {
     TuningView view;
+    const std::string separator = decimalSeparator.toStdString();
+    // A guitar string is tuned to equal temperament, whatever the piano's curve.
+    const bool againstCurve = target && (!reading || reading->pianoKey);
+    QString targetSaid;
+    if (againstCurve) {
+        view.target = Q(texts::kTargetWord) + ' ' + Q(SignedTenths(target->cents, separator, "−")) +
+                      QStringLiteral(" c ± ") +
+                      Q(FormatFixed(target->uncertaintyCents, 1, separator));
+        view.against = Q(texts::kAgainstCurveShown);
+        targetSaid = QStringLiteral(", ") + TargetSaid(noteName, *target, separator);
+    }
     if (!reading) {
-        view.spokenName = Q(texts::kNoReadingName);
+        view.spokenName = accessibility::SpokenText(Q(texts::kNoReadingName) + targetSaid);
         return view;
     }
-    const FineReading& fine = reading->fine;
-    const std::string separator = decimalSeparator.toStdString();
+    // Everything below counts from the target: the number, the needle, the
+    // colour and the words.
+    FineReading fine = reading->fine;
+    if (againstCurve) {
+        fine.cents -= target->cents;
+    }
     // One decimal, as a tuner reads cents, or two when the uncertainty shows
     // below a tenth: the tooltip's rule.
     const int decimals = fine.uncertaintyCents < 0.095 ? 2 : 1;
@@ -101,9 +135,11 @@ TuningView ViewOfReading(const std::optional<LiveReading>& reading, const QStrin
     view.verdict = Q(view.inTune ? texts::kInTune : below ? texts::kFlat : texts::kSharp);
     view.cents = fine.cents;
     view.uncertaintyCents = fine.uncertaintyCents;
-    view.spokenName = accessibility::SpokenText(
-        Q(FineReadingText(fine, noteName.toStdString(), separator)) + QStringLiteral(", ") +
-        view.state + QStringLiteral(", ") + view.verdict);
+    const std::string against =
+        againstCurve ? std::string(texts::kCurveSaid) : noteName.toStdString();
+    view.spokenName = accessibility::SpokenText(Q(FineReadingText(fine, against, separator)) +
+                                                targetSaid + QStringLiteral(", ") + view.state +
+                                                QStringLiteral(", ") + view.verdict);
     return view;
 }
 
@@ -117,8 +153,9 @@ TuningDisplay::TuningDisplay(QWidget* parent)
     setFocusPolicy(Qt::TabFocus);
 }
 
-void TuningDisplay::Show(const std::optional<LiveReading>& reading, const QString& noteName) {
-    TuningView view = ViewOfReading(reading, noteName, decimalSeparator_);
+void TuningDisplay::Show(const std::optional<LiveReading>& reading, const QString& noteName,
+                         const std::optional<CurveTarget>& target) {
+    TuningView view = ViewOfReading(reading, noteName, decimalSeparator_, target);
     if (view == view_) {
         return;
     }
@@ -219,6 +256,11 @@ void TuningDisplay::PaintTexts(QPainter& painter) const {
         const QFontMetrics metrics(painter.font());
         painter.drawText(QPoint(x - metrics.horizontalAdvance(text), baseline), text);
     };
+
+    painter.setPen(ink);
+    painter.setFont(Sized(font(), kSmallPx));
+    painter.drawText(QPoint(left, top + kTargetBaseline), view_.target);
+    drawRight(right, top + kTargetBaseline, view_.against);
 
     painter.setFont(Sized(font(), kNumberPx));
     if (view_.empty) {

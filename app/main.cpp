@@ -1,5 +1,6 @@
-// Harmolune: the tuner's window. Wires the sound backends, the settings file
-// and the termination signals to the window, then runs the event loop.
+// Harmolune: the tuner's window. Wires the sound backends, the settings file,
+// the piano's record and the termination signals to the window, then runs
+// the event loop.
 
 #include <pwd.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include "settings/Settings.h"
 #include "sound/CaptureDevice.h"
 #include "sound/MidiOutput.h"
+#include "tuning/PianoRecord.h"
 #ifdef HARMOLUNE_HAVE_SOUND
 #include "sound/fluidsynth/FluidSynthOutput.h"
 #include "sound/pulse/PulseCapture.h"
@@ -58,7 +60,11 @@ int main(int argc, char** argv) {
         QCoreApplication::applicationDirPath().toStdString(),
         qEnvironmentVariable("XDG_CONFIG_HOME").toStdString(), HomeFolder());
 
-    harmolune::MainWindow window(*midi, *capture, settings);
+    // The piano being tuned: $XDG_DATA_HOME/harmolune/piano.json.
+    const std::string piano = harmolune::tuning::DefaultPianoRecordPath(
+        qEnvironmentVariable("XDG_DATA_HOME").toStdString(), HomeFolder());
+
+    harmolune::MainWindow window(*midi, *capture, settings, piano);
     harmolune::TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &harmolune::TerminationSignals::Received, &window,
                      &harmolune::MainWindow::CloseNow);

@@ -1,5 +1,6 @@
 // What the tuning display costs the window on each block of a sounding note:
-// Show with a reading that moved (its texts, its accessible name), the same
+// Show with a reading that moved (its texts, its accessible name), with and
+// without a target on the piano's curve, the same
 // reading again (nothing to repaint), and one paint of the display, offscreen.
 // Each is also given in milliseconds per block, against the 1 ms a block may
 // take with the display included.
@@ -55,6 +56,20 @@ void BM_ShowAMovedReading(benchmark::State& state) {
 }
 BENCHMARK(BM_ShowAMovedReading);
 
+// The same, for a piano key counted from its target on the piano's curve.
+void BM_ShowAMovedReadingAgainstATarget(benchmark::State& state) {
+    TuningDisplay display;
+    LaidOut(display);
+    const LiveReading readings[] = {Reading(3.4), Reading(3.1)};
+    const harmolune::CurveTarget target{2.7, 0.6};
+    int i = 0;
+    for (auto _ : state) {
+        display.Show(readings[i], "La 4", target);
+        i ^= 1;
+    }
+}
+BENCHMARK(BM_ShowAMovedReadingAgainstATarget);
+
 void BM_ShowTheSameReading(benchmark::State& state) {
     TuningDisplay display;
     LaidOut(display);
@@ -90,7 +105,7 @@ class PerBlockReporter : public benchmark::ConsoleReporter {
         ConsoleReporter::Finalize();
         std::printf("\nPer block, against 1 ms:\n");
         for (const auto& [name, seconds] : secondsPerCall_) {
-            std::printf("  %-24s %8.4f ms\n", name.c_str(), seconds * 1e3);
+            std::printf("  %-36s %8.4f ms\n", name.c_str(), seconds * 1e3);
         }
     }
 

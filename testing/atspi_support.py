@@ -31,11 +31,14 @@ def poll(condition, timeout_s=TIMEOUT_S):
 
 
 def walk(node):
+    """Every object under node, but not the cells of a table: they are many,
+    each a call on the bus, and are read through the table itself."""
     for child in node:
         if child is None:
             continue
         yield child
-        yield from walk(child)
+        if child.getRole() != pyatspi.ROLE_TABLE:
+            yield from walk(child)
 
 
 def find_all(root, role, name):

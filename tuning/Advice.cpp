@@ -65,6 +65,28 @@ std::vector<int> BreakKeys(const BFit& fit, const std::vector<int>& measuredKeys
     return keys;
 }
 
+// The A's still lacking, then the keys about the break.
+struct Lacking {
+    std::vector<int> as;
+    std::vector<int> around;
+};
+
+Lacking Lack(bool fitted, const BFit& fit, const std::vector<int>& measuredKeys,
+             const std::vector<int>& keysWithB) {
+    Lacking lacking;
+    for (int k = kFirstA; k <= kLastA; k += 12) {
+        // Without a curve, an A measured without its B does not count yet;
+        // B is measured up to the middle of octave 6.
+        const bool lacks =
+            !Contains(measuredKeys, k) || (!fitted && k <= 81 && !Contains(keysWithB, k));
+        if (lacks) {
+            lacking.as.push_back(k);
+        }
+    }
+    lacking.around = BreakKeys(fit, measuredKeys, keysWithB);
+    return lacking;
+}
+
 }  // namespace
 
 std::string KeyName(int midiNote) {
@@ -73,29 +95,27 @@ std::string KeyName(int midiNote) {
     return std::string(kKeys[key].tag) + " " + std::to_string(octave);
 }
 
+std::vector<int> CurveAdviceKeys(bool fitted, const BFit& fit, const std::vector<int>& measuredKeys,
+                                 const std::vector<int>& keysWithB) {
+    const Lacking lacking = Lack(fitted, fit, measuredKeys, keysWithB);
+    std::vector<int> keys = lacking.as;
+    keys.insert(keys.end(), lacking.around.begin(), lacking.around.end());
+    return keys;
+}
+
 std::string CurveAdvice(bool fitted, const BFit& fit, const std::vector<int>& measuredKeys,
                         const std::vector<int>& keysWithB) {
-    std::vector<int> as;
-    for (int k = kFirstA; k <= kLastA; k += 12) {
-        // Without a curve, an A measured without its B does not count yet;
-        // B is measured up to the middle of octave 6.
-        const bool lacking =
-            !Contains(measuredKeys, k) || (!fitted && k <= 81 && !Contains(keysWithB, k));
-        if (lacking) {
-            as.push_back(k);
-        }
-    }
-    const std::vector<int> around = BreakKeys(fit, measuredKeys, keysWithB);
-    if (as.empty() && around.empty()) {
+    const Lacking lacking = Lack(fitted, fit, measuredKeys, keysWithB);
+    if (lacking.as.empty() && lacking.around.empty()) {
         return "";
     }
     std::string text = fitted ? "Pour affiner la courbe, mesurez aussi "
                               : "La courbe demande 4 touches mesurées sur au moins 3 octaves : "
                                 "mesurez ";
-    text += JoinNames(as);
-    if (!around.empty()) {
-        text += as.empty() ? "" : ", puis ";
-        text += JoinNames(around) + ", de part et d'autre de la fin des cordes filées";
+    text += JoinNames(lacking.as);
+    if (!lacking.around.empty()) {
+        text += lacking.as.empty() ? "" : ", puis ";
+        text += JoinNames(lacking.around) + ", de part et d'autre de la fin des cordes filées";
     }
     return text + ".";
 }

@@ -19,6 +19,11 @@ std::string KeyName(int midiNote);
 std::string CurveAdvice(bool fitted, const BFit& fit, const std::vector<int>& measuredKeys,
                         const std::vector<int>& keysWithB);
 
+// The keys that line names, in its order: the A's, then the keys on each
+// side of the end of the wound strings. Empty when it is "".
+std::vector<int> CurveAdviceKeys(bool fitted, const BFit& fit, const std::vector<int>& measuredKeys,
+                                 const std::vector<int>& keysWithB);
+
 // Two keys further apart than this around the break leave it unplaced.
 inline constexpr int kWidestBreakGap = 6;
 

@@ -313,6 +313,7 @@ Curve ComputeCurve(const std::vector<MeasuredKey>& measured, const Style& style)
         keysWithB.push_back(b.midiNote);
     }
     curve.advice = CurveAdvice(curve.fitted, curve.fit, measuredKeys, keysWithB);
+    curve.adviceKeys = CurveAdviceKeys(curve.fitted, curve.fit, measuredKeys, keysWithB);
     return curve;
 }
 

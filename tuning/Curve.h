@@ -42,7 +42,8 @@ struct Curve {
     bool fitted = false;
     // One French line saying which keys to measure next; "" when none.
     std::string advice;
-    BFit fit;  // the B the curve took
+    std::vector<int> adviceKeys;  // the keys it names, in its order
+    BFit fit;                     // the B the curve took
 
     const KeyTarget& Key(int midiNote) const { return keys[midiNote - kLowestKey]; }
 };

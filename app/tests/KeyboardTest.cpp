@@ -8,8 +8,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTableWidget>
 #include <QTextBrowser>
 
+#include "app/CurvePane.h"
 #include "app/FlatButton.h"
 #include "app/TuningDisplay.h"
 #include "testing/WindowFixture.h"
@@ -21,10 +23,11 @@ using namespace testing_window;
 
 // The Tab stops in order, from the first key, which has the focus at start.
 const char* const kTabOrder[] = {
-    "Clavier_0", "Clavier_1", "Clavier_2", "Clavier_3",     "Clavier_4",  "Clavier_5",
-    "Clavier_6", "Clavier_7", "Clavier_8", "Clavier_9",     "Clavier_10", "Clavier_11",
-    "Corde_4",   "Corde_9",   "Corde_14",  "Corde_19",      "Corde_23",   "Corde_28",
-    "HScroll1",  "Command2",  "Command0",  "TuningDisplay",
+    "Clavier_0",  "Clavier_1",     "Clavier_2",  "Clavier_3", "Clavier_4",
+    "Clavier_5",  "Clavier_6",     "Clavier_7",  "Clavier_8", "Clavier_9",
+    "Clavier_10", "Clavier_11",    "Corde_4",    "Corde_9",   "Corde_14",
+    "Corde_19",   "Corde_23",      "Corde_28",   "HScroll1",  "Command2",
+    "Command0",   "TuningDisplay", "CurveStyle", "NewPiano",  "CurveButton",
 };
 constexpr int kTabStops = static_cast<int>(std::size(kTabOrder));
 
@@ -87,12 +90,10 @@ TEST_F(KeyboardTest, TabGoesThroughKeysStringsOctaveAndButtonsThenWraps) {
     }
     Press(Qt::Key_Tab);
     EXPECT_EQ(Focused(), "Clavier_0");
-    Press(Qt::Key_Backtab, Qt::ShiftModifier);
-    EXPECT_EQ(Focused(), "TuningDisplay");
-    Press(Qt::Key_Backtab, Qt::ShiftModifier);
-    EXPECT_EQ(Focused(), "Command0");
-    Press(Qt::Key_Backtab, Qt::ShiftModifier);
-    EXPECT_EQ(Focused(), "Command2");
+    for (int i = kTabStops - 1; i >= kTabStops - 6; --i) {
+        Press(Qt::Key_Backtab, Qt::ShiftModifier);
+        EXPECT_EQ(Focused(), kTabOrder[i]);
+    }
 }
 
 // L has the tuning display's reading said, wherever the focus stands, and
@@ -288,6 +289,38 @@ TEST_F(KeyboardTest, TheHelpButtonFromTheKeyboardAndFermerWithTheMouse) {
     ClickCentre(*window, C().closeHelp);
     EXPECT_FALSE(window->HelpOpen());
     EXPECT_EQ(Focused(), "Command0");
+}
+
+TEST_F(KeyboardTest, TheCurveOpensFromTheKeyboardTabStaysInItAndEscapeClosesIt) {
+    Start();
+    const QSize laidOut = window->size();
+    Tab(TabsTo("CurveButton"));
+    Press(Qt::Key_Space);
+    ASSERT_TRUE(window->CurveOpen());
+    EXPECT_EQ(Focused(), "CurveTable");
+    // The arrows go down the keys; Tab goes to "Fermer" and back, no further.
+    QTableWidget* table = C().curvePane->Table();
+    Press(Qt::Key_Down);
+    Press(Qt::Key_Down);
+    EXPECT_EQ(table->currentRow(), 2);
+    for (const char* stop : {"CloseCurve", "CurveTable", "CloseCurve"}) {
+        Press(Qt::Key_Tab);
+        EXPECT_EQ(Focused(), stop);
+    }
+    Press(Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(Focused(), "CurveTable");
+    Press(Qt::Key_Escape);
+    EXPECT_FALSE(window->CurveOpen());
+    EXPECT_EQ(window->size(), laidOut);
+    EXPECT_EQ(Focused(), "CurveButton");
+    // Enter on "Fermer" closes it too.
+    Press(Qt::Key_Return);
+    ASSERT_TRUE(window->CurveOpen());
+    Press(Qt::Key_Tab);
+    ASSERT_EQ(Focused(), "CloseCurve");
+    Press(Qt::Key_Return);
+    EXPECT_FALSE(window->CurveOpen());
+    EXPECT_EQ(Focused(), "CurveButton");
 }
 
 struct FrameCase {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractTextDocumentLayout>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -57,6 +58,13 @@ const Placement kPlacements[] = {
     {"Command2", "Frame1", 120, 180, 3195, 315},    {"Command0", "Frame1", 3420, 180, 735, 315},
 };
 
+// The curve's row under the tuning display, in the button bar's margins.
+const Placement kStripPlacements[] = {
+    {"CurveStyle", "TuningStrip", 120, 1965, 1875, 315},
+    {"NewPiano", "TuningStrip", 2040, 1965, 1410, 315},
+    {"CurveButton", "TuningStrip", 3495, 1965, 900, 315},
+};
+
 class LayoutTest : public ::testing::Test {
   protected:
     RecordingMidiOutput midi;
@@ -72,7 +80,9 @@ class LayoutTest : public ::testing::Test {
 };
 
 TEST_F(LayoutTest, EveryControlSitsInItsContainerAtItsPlace) {
-    for (const Placement& p : kPlacements) {
+    std::vector<Placement> all(std::begin(kPlacements), std::end(kPlacements));
+    all.insert(all.end(), std::begin(kStripPlacements), std::end(kStripPlacements));
+    for (const Placement& p : all) {
         SCOPED_TRACE(p.name);
         const QWidget* w = Find(p.name);
         ASSERT_NE(w, nullptr);
@@ -124,7 +134,7 @@ TEST_F(LayoutTest, WindowIsFixedWithACloseBoxOnly) {
     EXPECT_EQ(window.objectName(), "Form1");
     EXPECT_EQ(window.windowTitle(), "Harmolune");
     // The controls' 4095 twips, and the strip of the tuning display below.
-    EXPECT_EQ(window.size(), QSize(4515 / 15, (4095 + 1800) / 15));
+    EXPECT_EQ(window.size(), QSize(4515 / 15, (4095 + 2400) / 15));
     EXPECT_EQ(window.minimumSize(), window.maximumSize());
     const Qt::WindowFlags flags = window.windowFlags();
     EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
@@ -141,7 +151,7 @@ TEST_F(LayoutTest, TheStripLiesBelowEverythingElseAndIsAllTheWindowGrewBy) {
     const QWidget* strip = Find("TuningStrip");
     ASSERT_NE(strip, nullptr);
     EXPECT_EQ(strip->parentWidget(), &window);
-    EXPECT_EQ(strip->geometry(), QRect(0, 4095 / 15, window.width(), 120));
+    EXPECT_EQ(strip->geometry(), QRect(0, 4095 / 15, window.width(), 160));
     EXPECT_EQ(window.height(), 4095 / 15 + strip->height());
     for (const Placement& p : kPlacements) {
         if (std::string(p.container) == "Form1" && std::string(p.name) != "RichTextBox1") {
@@ -151,10 +161,45 @@ TEST_F(LayoutTest, TheStripLiesBelowEverythingElseAndIsAllTheWindowGrewBy) {
     const QWidget* display = Find("TuningDisplay");
     ASSERT_NE(display, nullptr);
     EXPECT_EQ(display->parentWidget(), strip);
-    // Frame1's left and width: 120 and 4275 twips.
-    EXPECT_EQ(display->geometry(), QRect(8, 4, 285, 108));
+    // Frame1's left and width: 120 and 4275 twips; five rows of text.
+    EXPECT_EQ(display->geometry(), QRect(8, 4, 285, 123));
     EXPECT_EQ(display->sizeHint(), display->size());
     EXPECT_EQ(window.Widgets().tuningDisplay, display);
+    // The curve's row under it, inside the strip.
+    for (const Placement& p : kStripPlacements) {
+        const QWidget* w = Find(p.name);
+        ASSERT_NE(w, nullptr);
+        EXPECT_GT(w->y(), display->geometry().bottom()) << p.name;
+        EXPECT_LE(w->geometry().bottom(), strip->height() - 8) << p.name;
+    }
+}
+
+// Every style's name and both captions are read whole, without eliding.
+TEST_F(LayoutTest, TheCurvesRowHoldsItsTextsWhole) {
+    auto* style = Find<QComboBox>("CurveStyle");
+    ASSERT_NE(style, nullptr);
+    QStringList names;
+    for (int i = 0; i < style->count(); ++i) {
+        names << style->itemText(i);
+    }
+    EXPECT_EQ(names, QStringList({"Standard", "Douzièmes pures", "Octaves 4:2", "Octaves 6:3"}));
+    EXPECT_LE(style->sizeHint().width(), style->width());
+    EXPECT_EQ(style->accessibleName(), "Style de la courbe");
+    // What screen readers on Linux take its name from.
+    const auto* label = Find<QLabel>("CurveStyleLabel");
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->buddy(), style);
+    EXPECT_EQ(label->text(), "Style de la courbe");
+    EXPECT_TRUE(label->isHidden());
+    // A push button's frame and padding take 5 pixels on each side.
+    for (const char* name : {"NewPiano", "CurveButton"}) {
+        const auto* button = Find<QPushButton>(name);
+        ASSERT_NE(button, nullptr);
+        EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()) + 10, button->width())
+            << name;
+    }
+    EXPECT_EQ(Find<QPushButton>("NewPiano")->text(), "Nouveau piano");
+    EXPECT_EQ(Find<QPushButton>("CurveButton")->text(), "Courbe...");
 }
 
 TEST_F(LayoutTest, TheTuningDisplayLooksLikeTheOtherDisplays) {
@@ -316,6 +361,10 @@ TEST_F(LayoutTest, HelpAndItsButtonStartHiddenEverythingElseShown) {
     window.show();
     EXPECT_TRUE(Find("RichTextBox1")->isHidden());
     EXPECT_TRUE(Find("Command1")->isHidden());
+    EXPECT_TRUE(Find("CurvePane")->isHidden());
+    for (const Placement& p : kStripPlacements) {
+        EXPECT_TRUE(Find(p.name)->isVisible()) << p.name;
+    }
     for (const Placement& p : kPlacements) {
         if (std::string(p.name) != "RichTextBox1" && std::string(p.name) != "Command1") {
             EXPECT_TRUE(Find(p.name)->isVisible()) << p.name;

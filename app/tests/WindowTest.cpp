@@ -272,7 +272,7 @@ TEST_F(WindowTest, HelpGrowsTheWindowAndGivesItsSizeBack) {
     Start();
     const QSize outerAtStart = window->frameGeometry().size();
     const QSize frame = outerAtStart - window->size();
-    EXPECT_EQ(window->size(), QSize(301, 393));
+    EXPECT_EQ(window->size(), QSize(301, 433));
     Click("Corde_9");
 
     Click("Command0");
@@ -295,7 +295,7 @@ TEST_F(WindowTest, HelpGrowsTheWindowAndGivesItsSizeBack) {
     Click("Command1");
     EXPECT_FALSE(window->HelpOpen());
     EXPECT_FALSE(C().helpPane->isVisible());
-    EXPECT_EQ(window->size(), QSize(301, 393));
+    EXPECT_EQ(window->size(), QSize(301, 433));
     EXPECT_EQ(window->frameGeometry().size(), outerAtStart);
     EXPECT_TRUE(C().tuningDisplay->isVisible());
     EXPECT_EQ(Label("Label4"), "110.00Hz");
@@ -307,7 +307,7 @@ TEST_F(WindowTest, CloseWithHelpOpenOnlyClosesHelp) {
     EXPECT_FALSE(window->close());
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->HelpOpen());
-    EXPECT_EQ(window->size(), QSize(301, 393));
+    EXPECT_EQ(window->size(), QSize(301, 433));
     EXPECT_EQ(midi.closes, 0);
     EXPECT_EQ(capture.stops, 0);
     EXPECT_TRUE(window->close());

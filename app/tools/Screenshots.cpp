@@ -3,7 +3,8 @@
 // 7 measured (a measured frequency above 1000 Hz), with help open, the box
 // that asks for a note first, and the tuning display in each of its states:
 // nothing yet, refining, stable, final, placed by the partials, and a guitar
-// string.
+// string; then, with a record of a synthetic grand's eight A's and C1, the
+// display against a key's target and the curve's pane.
 //
 // Usage: harmolune-screenshots OUTPUT_FOLDER
 
@@ -17,6 +18,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "app/FlatButton.h"
@@ -25,6 +27,8 @@
 #include "sound/BlockRing.h"
 #include "sound/CaptureDevice.h"
 #include "sound/MidiOutput.h"
+#include "testing/SyntheticPiano.h"
+#include "tuning/PianoRecord.h"
 
 namespace {
 
@@ -66,6 +70,29 @@ harmolune::LiveReading Reading(int midiNote, bool pianoKey, double cents, double
     return reading;
 }
 
+// A grand whose eight A's and C1 were measured: B of a typical grand, each
+// key 3 cents below the stretch of a good tuning, as a piano that has settled
+// since it was last tuned.
+bool WriteEightAs(const std::string& path) {
+    harmolune::tuning::PianoRecord record;
+    for (harmolune::tuning::MeasuredKey key : harmolune::testing::MeasureSyntheticPiano(
+             harmolune::testing::EightAsAndC1(), &harmolune::testing::TypicalInharmonicity, {},
+             3)) {
+        const double cents = harmolune::testing::TypicalStretchCents(key.midiNote) - 3.0;
+        key.f1Hz *= std::exp2(cents / 1200.0);
+        for (harmolune::tuning::PartialHz& partial : key.partials) {
+            partial.frequencyHz *= std::exp2(cents / 1200.0);
+        }
+        harmolune::tuning::AddReading(record, key);
+    }
+    std::string error;
+    if (!harmolune::tuning::SavePianoRecord(path, record, error)) {
+        std::fprintf(stderr, "harmolune-screenshots: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool Save(const QPixmap& picture, const QString& path) {
     if (!picture.save(path, "PNG")) {
         std::fprintf(stderr, "harmolune-screenshots: cannot write %s\n", qPrintable(path));
@@ -92,14 +119,17 @@ int main(int argc, char** argv) {
     harmolune::NoMidiOutput midi;
     FedCapture capture;
     const std::string settings = QDir(folder).filePath("Harmolune.ini").toStdString();
-    harmolune::MainWindow window(midi, capture, settings);
-    if (!window.StartUp()) {
+    // A record of the tool's own: a fresh piano, never the user's.
+    const std::string piano = QDir(folder).filePath("piano.json").toStdString();
+    std::remove(piano.c_str());
+    auto window = std::make_unique<harmolune::MainWindow>(midi, capture, settings, piano);
+    if (!window->StartUp()) {
         return 1;
     }
-    window.show();
+    window->show();
     QApplication::processEvents();
 
-    bool ok = Save(window.grab(), folder + "/started.png");
+    bool ok = Save(window->grab(), folder + "/started.png");
 
     // The box that asks for a note first, grabbed while it is open.
     QTimer poll;
@@ -111,36 +141,36 @@ int main(int argc, char** argv) {
         }
     });
     poll.start(20);
-    window.Widgets().sample->click();
+    window->Widgets().sample->click();
 
-    window.Widgets().octaveSelector->setValue(4);
-    window.Widgets().clavier[9]->click();
-    ok = Save(window.grab(), folder + "/la-octave-4.png") && ok;
+    window->Widgets().octaveSelector->setValue(4);
+    window->Widgets().clavier[9]->click();
+    ok = Save(window->grab(), folder + "/la-octave-4.png") && ok;
 
-    window.Widgets().octaveSelector->setValue(8);
-    window.Widgets().clavier[11]->click();
-    ok = Save(window.grab(), folder + "/si-octave-8.png") && ok;
+    window->Widgets().octaveSelector->setValue(8);
+    window->Widgets().clavier[11]->click();
+    ok = Save(window->grab(), folder + "/si-octave-8.png") && ok;
 
     // The tuning display, for La 4 struck and tuned, a low Do from its
     // partials, and the low Mi string.
-    const harmolune::Controls& c = window.Widgets();
+    const harmolune::Controls& c = window->Widgets();
     using harmolune::LiveState;
     c.octaveSelector->setValue(4);
     c.clavier[9]->click();
     c.tuningDisplay->Show(std::nullopt, "La 4");
-    ok = Save(window.grab(), folder + "/display-empty.png") && ok;
+    ok = Save(window->grab(), folder + "/display-empty.png") && ok;
     harmolune::LiveReading la = Reading(69, true, 3.4, 0.4, 0.4, LiveState::Refining);
     la.fine.inharmonicity = 3.1e-4;
     c.tuningDisplay->Show(la, "La 4");
-    ok = Save(window.grab(), folder + "/display-refining.png") && ok;
+    ok = Save(window->grab(), folder + "/display-refining.png") && ok;
     la = Reading(69, true, 0.12, 0.05, 1.6, LiveState::Stable);
     la.fine.inharmonicity = 3.0e-4;
     c.tuningDisplay->Show(la, "La 4");
-    ok = Save(window.grab(), folder + "/display-stable.png") && ok;
+    ok = Save(window->grab(), folder + "/display-stable.png") && ok;
     la = Reading(69, true, -0.42, 0.06, 4.8, LiveState::Final);
     la.fine.inharmonicity = 3.0e-4;
     c.tuningDisplay->Show(la, "La 4");
-    ok = Save(window.grab(), folder + "/display-final.png") && ok;
+    ok = Save(window->grab(), folder + "/display-final.png") && ok;
 
     c.octaveSelector->setValue(1);
     c.clavier[0]->click();
@@ -148,25 +178,69 @@ int main(int argc, char** argv) {
     low.fine.fromPartials = true;
     low.fine.inharmonicity = 2.7e-4;
     c.tuningDisplay->Show(low, "Do 1");
-    ok = Save(window.grab(), folder + "/display-partials.png") && ok;
+    ok = Save(window->grab(), folder + "/display-partials.png") && ok;
 
     c.corde[0]->click();
     c.tuningDisplay->Show(Reading(40, false, -12.6, 0.3, 0.9, LiveState::Refining), "Mi 2");
-    ok = Save(window.grab(), folder + "/display-guitar.png") && ok;
+    ok = Save(window->grab(), folder + "/display-guitar.png") && ok;
     c.tuningDisplay->Show(std::nullopt, {});
 
-    window.Widgets().octaveSelector->setValue(7);
-    window.Widgets().clavier[0]->click();
-    window.Widgets().sample->click();
+    window->Widgets().octaveSelector->setValue(7);
+    window->Widgets().clavier[0]->click();
+    window->Widgets().sample->click();
     capture.Play(2093.3, 60, 3);
     QApplication::processEvents();
-    ok = Save(window.grab(), folder + "/do-octave-7-measured.png") && ok;
+    ok = Save(window->grab(), folder + "/do-octave-7-measured.png") && ok;
 
-    window.OpenHelp();
+    window->OpenHelp();
     QApplication::processEvents();
-    ok = Save(window.grab(), folder + "/help.png") && ok;
-    window.CloseHelp();
+    ok = Save(window->grab(), folder + "/help.png") && ok;
+    window->CloseHelp();
+
+    // The piano's curve: a record of eight A's and C1, the window started
+    // again to read it, Do 7 chosen and struck a little sharp of its target.
+    window.reset();
+    if (!WriteEightAs(piano)) {
+        return 1;
+    }
+    window = std::make_unique<harmolune::MainWindow>(midi, capture, settings, piano);
+    if (!window->StartUp()) {
+        return 1;
+    }
+    window->show();
+    QApplication::processEvents();
+    const harmolune::Controls& d = window->Widgets();
+    d.octaveSelector->setValue(7);
+    d.clavier[0]->click();
+    ok = Save(window->grab(), folder + "/display-target-chosen.png") && ok;
+    const harmolune::tuning::KeyTarget target = *window->Piano().TargetOf(96);
+    harmolune::LiveReading sharp =
+        Reading(96, true, target.targetCents + 2.3, 0.4, 0.6, LiveState::Refining);
+    sharp.fine.inharmonicity = 4.2e-3;
+    d.tuningDisplay->Show(sharp, "Do 7",
+                          harmolune::CurveTarget{target.targetCents, target.uncertaintyCents});
+    ok = Save(window->grab(), folder + "/display-target.png") && ok;
+    window->OpenCurve();
+    QApplication::processEvents();
+    ok = Save(window->grab(), folder + "/curve.png") && ok;
+    window->CloseCurve();
+    // "Nouveau piano" said yes to: nothing measured, equal temperament.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            answer.stop();
+            ok = Save(box->grab(), folder + "/new-piano-box.png") && ok;
+            box->button(QMessageBox::Yes)->click();
+        }
+    });
+    answer.start(20);
+    d.newPiano->click();
+    window->OpenCurve();
+    QApplication::processEvents();
+    ok = Save(window->grab(), folder + "/curve-new-piano.png") && ok;
+    window->CloseCurve();
 
     std::remove(settings.c_str());
+    std::remove(piano.c_str());
     return ok ? 0 : 1;
 }

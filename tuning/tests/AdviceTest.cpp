@@ -46,6 +46,7 @@ struct AdviceCase {
     std::vector<int> measured;
     std::vector<int> withB;
     const char* advice;
+    std::vector<int> keys;  // those the advice names, read off it
 };
 
 class Advice : public ::testing::TestWithParam<AdviceCase> {};
@@ -53,6 +54,7 @@ class Advice : public ::testing::TestWithParam<AdviceCase> {};
 TEST_P(Advice, NamesTheKeysStillToMeasure) {
     const AdviceCase& c = GetParam();
     EXPECT_EQ(CurveAdvice(c.fitted, c.fit, c.measured, c.withB), c.advice);
+    EXPECT_EQ(CurveAdviceKeys(c.fitted, c.fit, c.measured, c.withB), c.keys);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -65,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {},
                    "La courbe demande 4 touches mesurées sur au moins 3 octaves : mesurez La 1, "
                    "La 2, La 3, La 4, La 5, La 6 et La 7, puis Do 2 et Do 3, de part et d'autre "
-                   "de la fin des cordes filées."},
+                   "de la fin des cordes filées.",
+                   {33, 45, 57, 69, 81, 93, 105, 36, 48}},
         // A4 measured without its B does not count yet; A6 needs none.
         AdviceCase{"AFewAs",
                    false,
@@ -74,7 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {45},
                    "La courbe demande 4 touches mesurées sur au moins 3 octaves : mesurez La 1, "
                    "La 3, La 4, La 5 et La 7, puis Do 2 et Do 3, de part et d'autre de la fin des "
-                   "cordes filées."},
+                   "cordes filées.",
+                   {33, 57, 69, 81, 105, 36, 48}},
         // The eight A's and C1: the break lies somewhere between A1 and A2.
         AdviceCase{"EightAsAndC1",
                    true,
@@ -82,19 +86,22 @@ INSTANTIATE_TEST_SUITE_P(
                    {21, 24, 33, 45, 57, 69, 81, 93, 105},
                    {21, 24, 33, 45, 57, 69, 81},
                    "Pour affiner la courbe, mesurez aussi Do# 2 et Fa 2, de part et d'autre de "
-                   "la fin des cordes filées."},
+                   "la fin des cordes filées.",
+                   {37, 41}},
         AdviceCase{"BreakPlacedClosely",
                    true,
                    BreakBetween(37, 41),
                    {21, 24, 33, 37, 41, 45, 57, 69, 81, 93, 105},
                    {21, 24, 33, 37, 41, 45, 57, 69, 81},
-                   ""},
+                   "",
+                   {}},
         AdviceCase{"OnlyTheTopAsMissing",
                    true,
                    BreakBetween(37, 41),
                    {21, 33, 37, 41, 45, 57, 69, 81},
                    {21, 33, 37, 41, 45, 57, 69, 81},
-                   "Pour affiner la courbe, mesurez aussi La 6 et La 7."},
+                   "Pour affiner la courbe, mesurez aussi La 6 et La 7.",
+                   {93, 105}},
         // One line and too little bass to see a break.
         AdviceCase{"NoBassYet",
                    true,
@@ -102,7 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {45, 57, 69, 81},
                    {45, 57, 69, 81},
                    "Pour affiner la courbe, mesurez aussi La 1, La 6 et La 7, puis Do 2 et Do 3, "
-                   "de part et d'autre de la fin des cordes filées."}),
+                   "de part et d'autre de la fin des cordes filées.",
+                   {33, 93, 105, 36, 48}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -10,7 +10,8 @@ Run inside a private session bus, which also starts at-spi's own bus:
     dbus-run-session -- /usr/bin/python3 window_bus_test.py path/to/harmolune
 
 The program runs from a copy in a temporary folder, so that the octave file
-it reads and writes beside itself is a scratch one. It is given a sound
+it reads and writes beside itself is a scratch one, and so is the data folder
+where it keeps the piano's record. It is given a sound
 server that does not exist, so that nothing is played and the sound tests
 are not disturbed; the box saying that capture could not start is closed
 like any other alert.
@@ -38,6 +39,15 @@ NO_READING = "Aucune mesure fine"  # what the tuning display is called before an
 WARNING_TEXT = ("Précisez d'abord quelle note va être échantillonnée\n"
                 "en appuyant sur une touche du clavier ou une corde de la guitare")
 
+# A piano with four keys measured over three octaves, each with its B: enough
+# for a curve.
+FOUR_KEYS = b"""{"version": 1, "style": "Standard", "keys": [
+ {"midi": 45, "f1Hz": 109.9, "uncertaintyCents": 0.1, "inharmonicity": 0.00015},
+ {"midi": 57, "f1Hz": 219.9, "uncertaintyCents": 0.1, "inharmonicity": 0.0003},
+ {"midi": 69, "f1Hz": 440.1, "uncertaintyCents": 0.1, "inharmonicity": 0.0006},
+ {"midi": 81, "f1Hz": 881.0, "uncertaintyCents": 0.2, "inharmonicity": 0.0012}]}
+"""
+
 
 def showing(node):
     return node.getState().contains(pyatspi.STATE_SHOWING)
@@ -46,17 +56,22 @@ def showing(node):
 class Harmolune:
     """One run of the program from a scratch folder, and its window on the bus."""
 
-    def __init__(self, display, octave_file=b"5\r\n"):
+    def __init__(self, display, octave_file=b"5\r\n", piano=None):
         self.folder = tempfile.mkdtemp(prefix="harmolune-a11y-")
         program = os.path.join(self.folder, "harmolune")
         shutil.copy(PROGRAM, program)
         with open(os.path.join(self.folder, "Harmolune.ini"), "wb") as f:
             f.write(octave_file)
+        data = os.path.join(self.folder, "data")
+        if piano is not None:
+            os.makedirs(os.path.join(data, "harmolune"))
+            with open(os.path.join(data, "harmolune", "piano.json"), "wb") as f:
+                f.write(piano)
         env = dict(os.environ,
                    DISPLAY=display, QT_QPA_PLATFORM="xcb",
                    QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                    LANG="fr_FR.UTF-8", LC_ALL="fr_FR.UTF-8",
-                   XDG_RUNTIME_DIR=self.folder, HOME=self.folder,
+                   XDG_RUNTIME_DIR=self.folder, HOME=self.folder, XDG_DATA_HOME=data,
                    PULSE_SERVER="unix:" + os.path.join(self.folder, "no-sound-server"))
         self.log = open(os.path.join(self.folder, "log.txt"), "w+")
         self.process = subprocess.Popen([program], env=env, stdout=self.log,
@@ -198,6 +213,8 @@ class WindowOnTheBus(unittest.TestCase):
             (button, "Si 3", "Gratter cette corde"), (button, "Mi 4", "Gratter cette corde"),
             (button, "Échantillonner l'instrument", ""),
             (button, "Aide...", "Afficher l'aide..."),
+            (button, "Nouveau piano", "Oublier les touches mesurées et commencer un nouveau piano"),
+            (button, "Courbe...", "Afficher la courbe d'accord du piano"),
             (pyatspi.ROLE_SPIN_BUTTON, "Octave", ""),
             (pyatspi.ROLE_TEXT, "Octave", ""),
             (pyatspi.ROLE_PANEL, "Piano", ""),
@@ -230,7 +247,24 @@ class WindowOnTheBus(unittest.TestCase):
                           if n.getRole() == pyatspi.ROLE_IMAGE and showing(n)])
         others = sorted((role, name) for role, name in read
                         if role not in ("label", "notification"))
-        self.assertEqual(len(others), 12 + 6 + 2 + 2 + 2, others)
+        # Keys, strings, two panels, the octave twice, three buttons, the style.
+        # Keys, strings, panels, the octave twice, four buttons, and the
+        # style's box, named by its item, with its four items.
+        self.assertEqual(len(others), 12 + 6 + 2 + 2 + 4 + 1 + 4, others)
+
+    def test_the_style_is_a_box_labelled_by_what_it_chooses(self):
+        boxes = [n for n in walk(self.h.window) if n.getRole() == pyatspi.ROLE_COMBO_BOX]
+        self.assertEqual(len(boxes), 1)
+        style = boxes[0]
+        self.assertEqual(style.name, "Standard")
+        self.assertEqual(style.description,
+                         "Style d'accord : les partiels que la courbe fait coïncider")
+        labels = [target.name for relation in style.getRelationSet()
+                  if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY
+                  for target in (relation.getTarget(i) for i in range(relation.getNTargets()))]
+        self.assertEqual(labels, ["Style de la courbe"])
+        items = [n.name for n in walk(style) if n.getRole() == pyatspi.ROLE_LIST_ITEM]
+        self.assertEqual(items, ["Standard", "Douzièmes pures", "Octaves 4:2", "Octaves 6:3"])
 
     def test_the_octave_is_a_value_from_minus_one_to_eight(self):
         value = self.h.one(pyatspi.ROLE_SPIN_BUTTON, "Octave").queryValue()
@@ -350,7 +384,9 @@ class WindowOnTheBus(unittest.TestCase):
 
     def test_help_hides_the_controls_under_it_until_closed(self):
         press(self.h.one(pyatspi.ROLE_PUSH_BUTTON, "Aide..."))
-        fermer = self.h.one(pyatspi.ROLE_PUSH_BUTTON, "Fermer")
+        # Help's "Fermer", not the curve's.
+        fermer = [n for n in find_all(self.h.window, pyatspi.ROLE_PUSH_BUTTON, "Fermer")
+                  if n.description == "Fermer l'aide"][0]
         self.assertTrue(poll(lambda: showing(fermer)))
         self.assertEqual(fermer.description, "Fermer l'aide")
         la = self.h.one(pyatspi.ROLE_PUSH_BUTTON, "La")
@@ -359,6 +395,56 @@ class WindowOnTheBus(unittest.TestCase):
         self.assertFalse(showing(display), "the tuning display is covered")
         press(fermer)
         self.assertTrue(poll(lambda: showing(la) and showing(display) and not showing(fermer)))
+
+
+    def test_the_curve_covers_the_window_with_its_chart_and_table(self):
+        press(self.h.one(pyatspi.ROLE_PUSH_BUTTON, "Courbe..."))
+        table = poll(lambda: next(iter(find_all(self.h.window, pyatspi.ROLE_TABLE,
+                                                 "Cibles des 88 touches")), None))
+        self.assertIsNotNone(table, "no table of the targets")
+        self.assertTrue(poll(lambda: showing(table)))
+        self.assertEqual(table.queryTable().nRows, 88)
+        self.assertEqual(table.queryTable().nColumns, 7)
+        self.assertEqual(table.queryTable().getColumnDescription(0), "Touche")
+        first = table.queryTable().getAccessibleAt(0, 0)
+        self.assertEqual(first.name, "La 0 : cible 27,500 Hz, +0,0 cent ± 7,6")
+        chart = self.h.one(pyatspi.ROLE_CHART, "Courbe du piano, style « Standard » : aucune "
+                           "touche mesurée ; les cibles sont le tempérament égal")
+        self.assertTrue(chart.description.startswith("La courbe demande 4 touches"),
+                        chart.description)
+        fermer = [n for n in find_all(self.h.window, pyatspi.ROLE_PUSH_BUTTON, "Fermer")
+                  if n.description == "Fermer la courbe"]
+        self.assertEqual(len(fermer), 1)
+        la = self.h.one(pyatspi.ROLE_PUSH_BUTTON, "La")
+        self.assertTrue(poll(lambda: not showing(la)), "the keys are covered")
+        self.assertFalse(showing(self.h.one(pyatspi.ROLE_PUSH_BUTTON, "Courbe...")))
+        press(fermer[0])
+        self.assertTrue(poll(lambda: showing(la) and not showing(table)))
+
+
+class WithAPiano(unittest.TestCase):
+    """A record of four keys in the data folder: the window starts with a curve."""
+
+    def setUp(self):
+        self.h = Harmolune(X.display, piano=FOUR_KEYS)
+
+    def tearDown(self):
+        self.h.remove()
+
+    def test_the_chart_and_the_rows_say_the_keys_measured(self):
+        press(self.h.one(pyatspi.ROLE_PUSH_BUTTON, "Courbe..."))
+        charts = poll(lambda: [n for n in walk(self.h.window)
+                               if n.getRole() == pyatspi.ROLE_CHART and showing(n)])
+        self.assertEqual(len(charts), 1)
+        chart = charts[0]
+        self.assertEqual(chart.name, "Courbe du piano, style « Standard » : 4 touches mesurées, "
+                         "de La 2 à La 5")
+        table = self.h.one(pyatspi.ROLE_TABLE, "Cibles des 88 touches").queryTable()
+        a4 = table.getAccessibleAt(69 - 21, 0).name
+        self.assertTrue(a4.startswith("La 4 : cible 440,000 Hz, +0,0 cent ± 0,0, B "), a4)
+        self.assertIn(", mesurée 440,100 Hz, écart +0,4 cent", a4)
+        self.assertEqual(table.getAccessibleAt(69 - 21, 5).name, "440,100")
+
 
 
 class FreshStart(unittest.TestCase):

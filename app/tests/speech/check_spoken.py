@@ -21,7 +21,9 @@ Expected, in the steps of the run:
 - octave (Right on the octave selector, reached with Tab): the new octave;
   the selector is said as "Octave 4" when reached, never as a scroll bar or
   a percentage;
-- Tab on to the tuning display: it is said as its reading;
+- Tab on to the tuning display: it is said as its reading; the piano's
+  record gives La 4 a target, which the reading says ("cible de La 4");
+- Tab on again: the curve's style is said by its name;
 - no notification in any other step, nothing said twice within a step, and
   no English anywhere.
 """
@@ -134,7 +136,12 @@ def check(grouped, displays):
             or ("par rapport à" in readings[0]) != ("par rapport à" in read[0]):
         problems.append(f"after L: {read}, expected the display's {readings[0]!r}")
 
+    if len(read) == 1 and "cible de La 4" not in read[0]:
+        problems.append(f"after L, the reading does not say La 4's target: {read[0]!r}")
+
     everything = [text for _, texts in grouped for text in texts]
+    if not any("Style de la courbe" in t for t in everything):
+        problems.append("the curve's style was never said as 'Style de la courbe'")
     if readings and not any(t.startswith(readings[0].split(" : ")[0]) for _, texts in grouped
                             for t in texts if not NOTIFICATION.match(t)):
         problems.append(f"the tuning display was never said as {readings[0]!r} when reached")

@@ -109,6 +109,10 @@ sleep 1
 # Tab goes on to the tuning display, which is read as its reading.
 press_until Tab "'(Aucune mesure fine|Mesure fine)" || fail "Tab never reached the tuning display"
 sleep 1
+
+# Then the row of the piano's curve, its style first.
+press_until Tab "Style de la courbe" || fail "Tab never reached the curve's style"
+sleep 1
 step "end"
 
 # The displays as the accessibility tree has them, for the checker.

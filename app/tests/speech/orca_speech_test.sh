@@ -54,6 +54,9 @@ cp "$here/orca-customizations.py" "$W/data/orca/"
 # The octave file lives beside the program: a copy in the scratch folder.
 cp "$program" "$W/app/harmolune"
 printf '4\r\n' >"$W/app/Harmolune.ini"
+# A piano with a curve, so that the reading is said against its target.
+mkdir -p "$W/data/harmolune"
+cp "$here/piano.json" "$W/data/harmolune/piano.json"
 
 # shellcheck source=scripts/sound-server.sh
 source "$project/scripts/sound-server.sh"

@@ -33,10 +33,10 @@ bench: build
 # the box that asks for a note first, the tuning display in each state, and
 # with a synthetic piano's eight A's and C1: the display against a key's
 # target, the curve's pane, and "Nouveau piano".
-# The measured one is the README's picture, docs/window.png.
+# The display against a target is the README's picture, docs/window.png.
 screenshots: build
 	$(BUILD)/app/harmolune-screenshots $(BUILD)/screenshots
-	cp $(BUILD)/screenshots/do-octave-7-measured.png docs/window.png
+	cp $(BUILD)/screenshots/display-target.png docs/window.png
 
 # The Debian package, $(BUILD)/harmolune_VERSION_ARCH.deb (cmake/Packaging.cmake).
 package: build

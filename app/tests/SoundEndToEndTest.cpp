@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "app/FlatButton.h"
+#include "app/TuningDisplay.h"
 #include "sound/ReferenceTone.h"
 #include "sound/fluidsynth/FluidSynthOutput.h"
 #include "sound/pulse/PulseCapture.h"
@@ -187,6 +188,41 @@ TEST(SoundEndToEndFine, ATonesFineReadingInTheTooltipLiesWithinFiveHundredthsOfA
     const QString tooltip = window.Widgets().measuredFrequency->toolTip();
     EXPECT_TRUE(tooltip.startsWith("Mesure fine : ")) << tooltip.toStdString();
     EXPECT_NEAR(1200.0 * std::log2(FineHz(tooltip) / kToneHz), 0.0, 0.05) << tooltip.toStdString();
+    window.close();
+}
+
+// The same tone with no click on "Échantillonner l'instrument": the tuning
+// display follows it from its first blocks and keeps its final reading,
+// within 0.05 c of the tone, and the measured display stays empty.
+TEST(SoundEndToEndFine, TheTuningDisplayReadsAToneWithoutAMeasurement) {
+    SKIP_WITHOUT_TEST_SOUND_SERVER();
+    ASSERT_EQ(testing::SetCaptureVolume("100%"), 0);
+    constexpr double kToneHz = 441.3;
+    TempDir folder;
+    testing::WriteFile(folder / "tone.wav", testing::FadedToneWav(kToneHz));
+    RecordingMidiOutput midi;
+    PulseCapture capture;
+    MainWindow window(midi, capture, folder.File());
+    ASSERT_TRUE(window.StartUp());
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(300);
+    window.Widgets().octaveSelector->setValue(4);
+    ClickKey(window, window.Widgets().clavier[9]);
+    // The blocks that would carry the reference tone go by first.
+    QTest::qWait(1000);
+    testing::Child player({"paplay", (folder / "tone.wav").string()}, folder / "play.out",
+                          folder / "play.err");
+    const TuningDisplay& display = *window.Widgets().tuningDisplay;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !display.View().empty; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return display.View().state == "finale"; }, 10000))
+        << display.View().state.toStdString();
+    ASSERT_EQ(player.Wait(), 0) << testing::ReadFile(folder / "play.err");
+    // "441.300 Hz"
+    const double hz = display.View().frequency.section(' ', 0, 0).replace(',', '.').toDouble();
+    EXPECT_NEAR(1200.0 * std::log2(hz / kToneHz), 0.0, 0.05)
+        << display.View().frequency.toStdString();
+    EXPECT_TRUE(window.Widgets().measuredFrequency->text().isEmpty());
     window.close();
 }
 

@@ -1,9 +1,8 @@
 // Soak of the measuring cycle: a million blocks of tonal, silent, clipped and
 // random sound, with clicks and note changes in between, through one
-// MeasuringCycle. Nothing may be allocated inside the loop (counted by the
-// replaced global operator new below), the resident memory must not grow, the
-// state must stay a whole count, and every measurement of a clean tone must
-// end on that tone's frequency.
+// MeasuringCycle and the tuning display's LiveTuner. Nothing may be allocated inside the loop
+// (counted by the replaced global operator new below), the resident memory must not grow, the state
+// must stay a whole count, and every measurement of a clean tone must end on that tone's frequency.
 //
 // HARMOLUNE_SOAK_BLOCKS sets the number of blocks (the sanitizer build uses
 // fewer). The figures (blocks per second, memory) are printed, not asserted.
@@ -25,6 +24,8 @@
 #include <vector>
 
 #include "core/Notes.h"
+#include "core/Numbers.h"
+#include "measure/LiveTuner.h"
 #include "measure/MeasuringCycle.h"
 
 namespace {
@@ -264,6 +265,7 @@ struct SoakCounts {
     long long badStates = 0;
     long long badSums = 0;
     long long badLabels = 0;
+    long long badLive = 0;       // a tuning display's reading that is not a number
     long long measurements = 0;  // clean-tone measurements run to the end
     long long wrongResults = 0;  // ... whose result is not the tone's frequency
     long long unfinished = 0;    // ... that showed no result
@@ -281,7 +283,10 @@ long long SoakBlocks() {
 class Soaker {
   public:
     Soaker(const std::vector<SoakNote>& notes, const std::vector<Block>& others, std::uint32_t seed)
-        : notes_(notes), others_(others), random_(seed) {}
+        : notes_(notes), others_(others), random_(seed) {
+        // Room for any reference, so that following a new one does not allocate.
+        liveReference_.reserve(32);
+    }
 
     // Runs until `blocks` blocks have gone through the cycle.
     void Run(long long blocks) {
@@ -302,11 +307,31 @@ class Soaker {
             for (const bool pianoKey : {false, true}) {
                 cycle_.NoteChosen();
                 cycle_.Arm(note.referenceText, std::nullopt, ".", pianoKey);
+                // The tuning display struck once and following 40 blocks:
+                // its whole ring and each window length it takes.
+                livePiano_ = pianoKey;
+                liveReference_.clear();
+                Tick(note.quiet, note.referenceText, note.separator);
                 for (int i = 0; i < 40; ++i) {
                     Tick(note.accepted[i % 4], note.referenceText, note.separator);
                 }
                 Tick(note.quiet, note.referenceText, note.separator);
             }
+        }
+    }
+
+    // The lowest note (a reference of 0 Hz, or octave -1) as a piano key
+    // takes the longest windows: the tuning display's are written once here.
+    void WarmUpLongestWindows() {
+        const SoakNote& note = notes_.front();
+        for (const bool pianoKey : {false, true}) {
+            livePiano_ = pianoKey;
+            liveReference_.clear();
+            Tick(note.quiet, "0.00Hz", ".");
+            for (int i = 0; i < 48; ++i) {
+                Tick(note.accepted[i % 4], "0.00Hz", ".");
+            }
+            Tick(note.quiet, note.referenceText, note.separator);
         }
     }
 
@@ -319,6 +344,19 @@ class Soaker {
     }
 
     void Tick(const Block& block, std::string_view reference, std::string_view separator) {
+        // The tuning display follows the same note on every block, as the
+        // window's does.
+        if (reference != liveReference_) {
+            liveReference_.assign(reference);
+            const double note = MidiNoteOf(ReadLeadingNumber(reference, separator));
+            live_.Choose(
+                std::isfinite(note) ? static_cast<int>(std::clamp(note, 0.0, 127.0) + 0.5) : 0,
+                livePiano_);
+            livePiano_ = !livePiano_;
+        }
+        live_.Push(block);
+        counts_.badLive +=
+            !live_.Reading() || std::isfinite(live_.Reading()->fine.frequencyHz) ? 0 : 1;
         cycle_.Tick(block, reference, separator);
         ++counts_.ticks;
         counts_.badStates += IsWholeState(cycle_.SamplingState()) ? 0 : 1;
@@ -403,6 +441,9 @@ class Soaker {
     const std::vector<Block>& others_;
     XorShift random_;
     MeasuringCycle cycle_;
+    LiveTuner live_;
+    std::string liveReference_;
+    bool livePiano_ = false;
     SoakCounts counts_;
 };
 
@@ -432,6 +473,7 @@ TEST(Soak, AMillionBlocksWithoutAllocationGrowthOrBadState) {
         // fine measurement computes each window length's Hann window, and
         // writes the far end of its ring, only when a note first needs them.
         soaker.WarmUp();
+        soaker.WarmUpLongestWindows();
         soaker.Run(200);
         soaker.ClearCounts();
         sync.arrive_and_wait();
@@ -466,6 +508,7 @@ TEST(Soak, AMillionBlocksWithoutAllocationGrowthOrBadState) {
         sum.badStates += c.badStates;
         sum.badSums += c.badSums;
         sum.badLabels += c.badLabels;
+        sum.badLive += c.badLive;
         sum.measurements += c.measurements;
         sum.wrongResults += c.wrongResults;
         sum.unfinished += c.unfinished;
@@ -491,6 +534,7 @@ TEST(Soak, AMillionBlocksWithoutAllocationGrowthOrBadState) {
     EXPECT_EQ(sum.badStates, 0);
     EXPECT_EQ(sum.badSums, 0);
     EXPECT_EQ(sum.badLabels, 0);
+    EXPECT_EQ(sum.badLive, 0);
     EXPECT_GT(sum.measurements, total / 40);
     EXPECT_EQ(sum.unfinished, 0);
     EXPECT_EQ(sum.wrongResults, 0);

@@ -97,9 +97,10 @@ bool WindowEstimator::EstimatePiano(WindowEstimate& out, double& followed, int l
         // Where the partials put it, within a bin or two of the model's
         // error; the hum and partial 2 lie outside.
         const double halfWidth = std::max(2.5 * kBinHz, 0.01 * fittedF1);
-        fundamental = peaks_.FindPartial(std::max(fittedF1 - halfWidth, lowest * kBinHz),
-                                         std::min(fittedF1 + halfWidth, highest * kBinHz),
-                                         kMinPartialToNoise);
+        fundamental = peaks_.FindPartial(
+            std::max(fittedF1 - halfWidth, lowest * kBinHz),
+            std::min(fittedF1 + halfWidth, highest * kBinHz),
+            windowBlocks_ >= kLongWindowBlocks ? kMinLongFundamentalToNoise : kMinPartialToNoise);
     } else {
         fundamental = peaks_.FindPartial(lowest * kBinHz, highest * kBinHz, kMinSignalToNoise);
     }

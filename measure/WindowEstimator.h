@@ -63,6 +63,12 @@ class WindowEstimator {
     // to look, need only stand 20 dB above the noise: the search is a few
     // bins wide.
     static constexpr double kMinPartialToNoise = 100.0;
+    // Over a window of seconds (the bass) the fundamental, where its
+    // partials say it is, is measured from 15 dB above the noise: its own
+    // place is better than the model's, which real bass strings stray from
+    // by a few cents.
+    static constexpr double kMinLongFundamentalToNoise = 31.6;
+    static constexpr int kLongWindowBlocks = 16;
 
     bool EstimatePiano(WindowEstimate& out, double& followed, int lowest, int highest);
     bool EstimateOther(WindowEstimate& out, double& followed, double strongest, int lowest,

@@ -70,6 +70,10 @@ struct StiffStringTone {
     double aftersoundDb = 0.0;
     // dB of the fundamental against partial 2; NaN: by the note.
     double fundamentalDb = std::numeric_limits<double>::quiet_NaN();
+    // How far the fundamental partial alone lies from where the stiff-string
+    // model puts it, in cents. A real string's ends are not rigid, and its
+    // first partial strays from n·f0·√(1 + B·n²) by a few cents in the bass.
+    double fundamentalCents = 0.0;
     // The second and third strings' detune from the first, in cents; NaN:
     // drawn within ± unisonSpreadCents.
     std::array<double, 2> detuneCents{std::numeric_limits<double>::quiet_NaN(),
@@ -154,9 +158,11 @@ inline StiffStringSound SynthesiseStiffString(const StiffStringTone& tone) {
         const double stringGain = s == 0 ? 1.0 : 0.7 + 0.3 * unit(rng);
         const double f0 = f0First * std::exp2(detune / 1200.0);
         weightSum += stringGain;
-        truthSum += stringGain * f0 * std::sqrt(1.0 + B);
+        truthSum +=
+            stringGain * f0 * std::sqrt(1.0 + B) * std::exp2(tone.fundamentalCents / 1200.0);
         for (int n = 1;; ++n) {
-            const double fn = n * f0 * std::sqrt(1.0 + B * n * n);
+            const double fn = n * f0 * std::sqrt(1.0 + B * n * n) *
+                              (n == 1 ? std::exp2(tone.fundamentalCents / 1200.0) : 1.0);
             if (fn > kHighestPartialHz) {
                 break;
             }

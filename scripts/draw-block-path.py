@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
 """Draws docs/block-path.svg: the way of one captured block from the sound
-server to the window's displays, across the one hand-over between threads.
+server to the window's displays, across the one hand-over between threads;
+then its two ways on the UI thread: the measuring cycle (the mean and the fine
+reading) and the tuning display's live reading, whose final readings go into
+the piano's record and curve.
 
 Plain Python, no third-party module. Run from anywhere:
     scripts/draw-block-path.py [OUTPUT.svg]
@@ -10,7 +13,7 @@ import os
 import sys
 from xml.sax.saxutils import escape
 
-WIDTH = 780
+WIDTH = 1180
 LINE = 15  # pixels between text lines
 FONT = "DejaVu Sans, Arial, sans-serif"
 
@@ -20,7 +23,7 @@ BANDS = [
     # below the ring, which straddles the line between the threads.
     (10, 110, "sound server (another process)", 26, "#eef3fb"),
     (110, 282, "capture thread (libpulse's threaded mainloop)", 126, "#fbf3e6"),
-    (282, 820, "UI thread (Qt's event loop)", 350, "#eef8ee"),
+    (282, 850, "UI thread (Qt's event loop)", 350, "#eef8ee"),
 ]
 
 # Boxes: name -> (x, y, width, height, lines, style). The first line is bold.
@@ -46,18 +49,38 @@ BOXES = {
         "MainWindow::OnBlocksReady",
         "a QSocketNotifier on the eventfd; ClearWakeUp, then",
         "Pop every waiting block, oldest first; Dropped() grew:",
-        "BlockLost. No note, or nothing to measure: skipped",
+        "BlockLost and LiveTuner::Gap. No note chosen: skipped",
     ], "plain"),
     "tick": (190, 466, 400, 64, [
         "MeasuringCycle::Tick",
-        "one analysis per block, beside the fine measurement",
-        "(measure/MeasuringCycle.cpp)",
+        "one analysis per block, beside the fine measurement;",
+        "nothing to measure (Inert): skipped",
     ], "plain"),
-    "cli": (615, 466, 150, 64, [
+    "cli": (610, 458, 170, 80, [
         "harmolune-measure",
         "a file's blocks, or",
-        "--record's own ring",
+        "--record's own ring;",
+        "--live: the live reading",
     ], "side"),
+    "live": (800, 450, 370, 96, [
+        "LiveTuner::Push (measure/LiveTuner.*)",
+        "every block of the chosen note, measurement or not;",
+        "StrikeDetector: a strike starts a reading and a",
+        "FineEstimator of its own; a window since the strike,",
+        "doubling to the note's length; final when it ends",
+    ], "plain"),
+    "keeper": (990, 576, 180, 96, [
+        "PianoKeeper::Keep",
+        "a piano key's final",
+        "reading into piano.json,",
+        "saved whole; ComputeCurve;",
+        "the curve's pane again",
+    ], "plain"),
+    "display": (800, 702, 370, 64, [
+        "the tuning display (TuningDisplay::Show)",
+        "\u201c+3,4 c \u00b1 0,4\u201d, the needle, en cours / stable / finale;",
+        "a piano key against its target on the curve",
+    ], "display"),
     "mean": (20, 566, 360, 96, [
         "the mean (Label1)",
         "Transform: 4096-point FFT; FindPeak between",
@@ -80,9 +103,10 @@ BOXES = {
         "Label1's tooltip and accessible description",
         "\u201cMesure fine : ... (provisoire)\u201d, then final",
     ], "display"),
-    "announcer": (190, 764, 400, 48, [
+    "announcer": (190, 770, 400, 64, [
         "Announcer: a notification Orca speaks",
-        "the result as shown; the fine reading once final",
+        "the result as shown; the fine reading once final;",
+        "the live reading once final (no measurement); L",
     ], "display"),
 }
 
@@ -106,6 +130,12 @@ ARROWS = [
     ("fine", "bottom", "tooltip", "top", ""),
     ("label1", "bottom", "announcer", "top-left", ""),
     ("tooltip", "bottom", "announcer", "top-right", ""),
+    ("notifier", "right", "live", "top", "block"),
+    ("cli", "right", "live", "left", ""),
+    ("live", "bottom-left", "display", "top-left", "reading"),
+    ("live", "bottom-right", "keeper", "top", "final"),
+    ("keeper", "bottom", "display", "top-right", "target"),
+    ("display", "bottom", "announcer", "right", ""),
 ]
 
 

@@ -349,9 +349,10 @@ class Soaker {
         if (reference != liveReference_) {
             liveReference_.assign(reference);
             const double note = MidiNoteOf(ReadLeadingNumber(reference, separator));
-            live_.Choose(
-                std::isfinite(note) ? static_cast<int>(std::clamp(note, 0.0, 127.0) + 0.5) : 0,
-                livePiano_);
+            live_.Choose(std::isfinite(note)
+                             ? static_cast<int>(std::lround(std::clamp(note, 0.0, 127.0)))
+                             : 0,
+                         livePiano_);
             livePiano_ = !livePiano_;
         }
         live_.Push(block);

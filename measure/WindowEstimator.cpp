@@ -87,7 +87,7 @@ bool WindowEstimator::EstimatePiano(WindowEstimate& out, double& followed, int l
     // neighbour, distortion, noise): the model places the fundamental only
     // when three or more partials agree.
     const bool modelled = KeepStiffString();
-    const int partials = modelled ? foundCount_ : 0;
+    int partials = modelled ? foundCount_ : 0;
     if (modelled) {
         const std::optional<StiffStringFit> fit = FitStiffString(found_.data(), foundCount_);
         fittedF1 = std::sqrt(fit->f0Squared + fit->f0SquaredB);
@@ -101,6 +101,21 @@ bool WindowEstimator::EstimatePiano(WindowEstimate& out, double& followed, int l
             std::max(fittedF1 - halfWidth, lowest * kBinHz),
             std::min(fittedF1 + halfWidth, highest * kBinHz),
             windowBlocks_ >= kLongWindowBlocks ? kMinLongFundamentalToNoise : kMinPartialToNoise);
+        // A peak of its own in the band 20 dB above every partial is the note
+        // itself, wherever they put it: a pure tone's rounding harmonics or a
+        // gap's splatter are not its partials.
+        double loudestPartial = 0.0;
+        for (int i = 0; i < foundCount_; ++i) {
+            loudestPartial = std::max(loudestPartial, foundAmplitude_[i] * foundAmplitude_[i]);
+        }
+        const std::optional<Peak> strongest =
+            peaks_.FindPartial(lowest * kBinHz, highest * kBinHz, kMinSignalToNoise);
+        if (strongest && (!fundamental || strongest->power > fundamental->power) &&
+            strongest->power > kDominantFundamental * loudestPartial) {
+            fundamental = strongest;
+            foundCount_ = 0;
+            partials = 0;
+        }
     } else {
         fundamental = peaks_.FindPartial(lowest * kBinHz, highest * kBinHz, kMinSignalToNoise);
     }
@@ -139,6 +154,10 @@ bool WindowEstimator::EstimatePiano(WindowEstimate& out, double& followed, int l
     // The fundamental joins its partials, lowest first, and all of them must
     // agree; partials that do not are not kept.
     if (foundCount_ > 0 && foundCount_ < kMaxPartials + 1) {
+        double loudestPartial = 0.0;
+        for (int i = 0; i < foundCount_; ++i) {
+            loudestPartial = std::max(loudestPartial, foundAmplitude_[i] * foundAmplitude_[i]);
+        }
         for (int i = foundCount_; i > 0; --i) {
             found_[i] = found_[i - 1];
             foundAmplitude_[i] = foundAmplitude_[i - 1];
@@ -146,7 +165,11 @@ bool WindowEstimator::EstimatePiano(WindowEstimate& out, double& followed, int l
         found_[0] = {1, out.frequencyHz};
         foundAmplitude_[0] = std::sqrt(out.power);
         ++foundCount_;
-        if (!KeepStiffString()) {
+        // A fundamental 20 dB above every partial is the note itself, and
+        // what disagrees with it is not its partials (a pure tone's rounding
+        // harmonics, a gap's splatter).
+        const bool dominant = out.power > kDominantFundamental * loudestPartial;
+        if (!KeepStiffString() || (found_[0].number != 1 && dominant)) {
             foundCount_ = 0;
         } else if (found_[0].number != 1) {
             return placeByPartials();

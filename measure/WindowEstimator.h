@@ -69,6 +69,9 @@ class WindowEstimator {
     // by a few cents.
     static constexpr double kMinLongFundamentalToNoise = 31.6;
     static constexpr int kLongWindowBlocks = 16;
+    // A fundamental this much stronger than its loudest partial (20 dB) is
+    // kept even where the partials would place it elsewhere.
+    static constexpr double kDominantFundamental = 100.0;
 
     bool EstimatePiano(WindowEstimate& out, double& followed, int lowest, int highest);
     bool EstimateOther(WindowEstimate& out, double& followed, double strongest, int lowest,

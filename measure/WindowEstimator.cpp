@@ -92,6 +92,11 @@ bool WindowEstimator::EstimatePiano(WindowEstimate& out, double& followed, int l
         const std::optional<StiffStringFit> fit = FitStiffString(found_.data(), foundCount_);
         fittedF1 = std::sqrt(fit->f0Squared + fit->f0SquaredB);
     }
+    // The loudest partial, against which a fundamental of its own is judged.
+    double loudestPartial = 0.0;
+    for (int i = 0; i < foundCount_; ++i) {
+        loudestPartial = std::max(loudestPartial, foundAmplitude_[i] * foundAmplitude_[i]);
+    }
     std::optional<Peak> fundamental;
     if (partials > 0) {
         // Where the partials put it, within a bin or two of the model's
@@ -104,10 +109,6 @@ bool WindowEstimator::EstimatePiano(WindowEstimate& out, double& followed, int l
         // A peak of its own in the band 20 dB above every partial is the note
         // itself, wherever they put it: a pure tone's rounding harmonics or a
         // gap's splatter are not its partials.
-        double loudestPartial = 0.0;
-        for (int i = 0; i < foundCount_; ++i) {
-            loudestPartial = std::max(loudestPartial, foundAmplitude_[i] * foundAmplitude_[i]);
-        }
         const std::optional<Peak> strongest =
             peaks_.FindPartial(lowest * kBinHz, highest * kBinHz, kMinSignalToNoise);
         if (strongest && (!fundamental || strongest->power > fundamental->power) &&
@@ -154,10 +155,6 @@ bool WindowEstimator::EstimatePiano(WindowEstimate& out, double& followed, int l
     // The fundamental joins its partials, lowest first, and all of them must
     // agree; partials that do not are not kept.
     if (foundCount_ > 0 && foundCount_ < kMaxPartials + 1) {
-        double loudestPartial = 0.0;
-        for (int i = 0; i < foundCount_; ++i) {
-            loudestPartial = std::max(loudestPartial, foundAmplitude_[i] * foundAmplitude_[i]);
-        }
         for (int i = foundCount_; i > 0; --i) {
             found_[i] = found_[i - 1];
             foundAmplitude_[i] = foundAmplitude_[i - 1];

@@ -153,21 +153,8 @@ testing::StiffStringTone WeakBassTone(int midiNote, double fundamentalDb, unsign
     return tone;
 }
 
-class WeakFundamental : public ::testing::TestWithParam<KeyCase> {};
-
-TEST_P(WeakFundamental, IsMeasuredWhereItIsRatherThanWhereThePartialsPutIt) {
-    const KeyCase& c = GetParam();
-    const testing::StiffStringSound sound = testing::SynthesiseStiffString(c.tone);
-    const std::optional<FineReading> fine = PianoFineOf(sound.samples, c.tone.midiNote);
-    ASSERT_TRUE(fine) << "no reading";
-    const double error = Cents(fine->frequencyHz, sound.truthHz);
-    EXPECT_NEAR(error, 0.0, c.withinCents) << fine->frequencyHz << " Hz for " << sound.truthHz;
-    EXPECT_LE(std::abs(error), 2.0 * fine->uncertaintyCents);
-    EXPECT_FALSE(fine->fromPartials);
-}
-
 INSTANTIATE_TEST_SUITE_P(
-    Bass, WeakFundamental,
+    WeakFundamental, KeyboardRow,
     ::testing::Values(KeyCase{"A0_48dB_down", WeakBassTone(21, -48.0, 2), 1.0},
                       KeyCase{"A0_48dB_down_again", WeakBassTone(21, -48.0, 3), 1.0},
                       KeyCase{"C1_48dB_down", WeakBassTone(24, -48.0, 1), 1.0},
